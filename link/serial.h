@@ -1,0 +1,35 @@
+// The process-wide serial connection to the device.
+//
+// Line settings: 115200 baud, 8 data bits, no parity, 1 stop bit, RTS/CTS
+// flow control, no XON/XOFF, DTR off; a one-byte read returns as soon as a
+// byte is there, or after 25 ms without one (an "idle read").
+//
+// Only one device operation runs at a time; callers keep to that (the window
+// disables its buttons while a worker talks to the device).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+using com_handle_t = std::intptr_t;
+// All bits set, as the Win32 INVALID_HANDLE_VALUE.
+constexpr com_handle_t INVALID_COM_HANDLE = -1;
+
+// The open connection, or INVALID_COM_HANDLE.
+extern std::atomic<com_handle_t> hCom;
+
+// Opens `port` exclusively and configures it. A port name that is a path is
+// opened as given; on POSIX a bare name such as ttyUSB0 is looked for in
+// /dev, on Windows it is opened as "//./" + name. Stores the result in hCom.
+// Returns non-zero when the port is open and configured (the last step,
+// setting the time-outs, succeeded), 0 otherwise. On failure the OS's own
+// reason is kept for OpenComError().
+int OpenCom(std::string port);
+
+// Closes the connection: 1 when one was open, 0 when none was (no OS call).
+int CloseCom();
+
+// The reason the last failed OpenCom gave (the OS's text, such as "No such
+// file or directory"); empty after a successful one.
+std::string OpenComError();

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running the tool need on Debian 12,
+# skipping what is already there.
+set -euo pipefail
+
+packages=(
+  cmake make g++            # the build
+  qt6-base-dev libgl-dev    # Qt 6 Widgets (its CMake files want the OpenGL headers)
+  libgtest-dev libgmock-dev # the tests
+  fonts-liberation          # a face with Tahoma's metrics where Tahoma is missing
+  fonts-dejavu-core
+  xvfb xauth                # the tool on a virtual display, for machines without one
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,84 @@
+// A simulated KRX3 on a pseudo-terminal.
+//
+// It opens a pseudo-terminal whose slave side (PortPath()) the tool opens
+// like a serial port, and answers the device's commands with
+// carriage-return-ended lines:
+//   "md mach\r", "fs stop\r"  -> "ok"
+//   "fs list\r"               -> one line per log: start code, blank, stop code
+//   "fs read NAME\r"          -> the log's lines
+//   "fs del NAME\r"           -> removes the log, answers "ok"
+// Anything else is answered with "?". Every command received is recorded
+// with the time it arrived. It can be told to misbehave (see Behaviour).
+// Thread-safe: the device runs on a thread of its own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace krx3sim {
+
+struct Log {
+    std::string start_code;          // seven letters; also the log's name
+    std::string stop_code;           // seven letters
+    std::vector<std::string> lines;  // the log's lines, without line ends
+};
+
+struct Command {
+    std::string text;  // as received, without its carriage return
+    std::chrono::steady_clock::time_point arrived;
+};
+
+struct Behaviour {
+    std::chrono::milliseconds delay_before_reply{0};  // silence before the first byte
+    int pause_every_lines = 0;                        // pause after every n-th reply line (0: never)
+    std::chrono::milliseconds pause{0};               // length of such a pause
+    bool paced = false;                               // 115200 baud, 10 bits a byte: 11,520 bytes/s
+    std::string line_end = "\r";                      // "\r", "\n\r", "\r\n", or "\n" (LF alone ends no line)
+    bool silent = false;                              // never answers
+    bool endless_reply = false;                       // "fs read" streams lines without end
+    long close_after_bytes = -1;                      // hang up after sending this many reply bytes (-1: never)
+};
+
+// Sample logs with realistic start and stop codes and contents: `count` logs,
+// the first starting at `first_start` (a DOS date-time value), each with
+// `lines` lines.
+std::vector<Log> SampleLogs(int count, int lines, std::uint32_t first_start = 0x4ACF53CA);
+
+// The .log files of a folder, each taken as one log whose start time is the
+// file's name (YYYY_MM_DD_hh_mm_ss.log) or, failing that, its modification time.
+std::vector<Log> LogsFromFolder(const std::string& folder);
+
+class Simulator {
+public:
+    explicit Simulator(std::vector<Log> logs = {});
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // The device path to open, such as /dev/pts/3. Throws std::runtime_error
+    // from the constructor when no pseudo-terminal can be had.
+    const std::string& PortPath() const;
+
+    void SetBehaviour(const Behaviour& b);
+    Behaviour GetBehaviour() const;
+
+    void SetLogs(std::vector<Log> logs);
+    std::vector<Log> Logs() const;
+
+    std::vector<Command> Commands() const;
+    void ClearCommands();
+    // Waits until at least `n` commands were received, at most `bound`.
+    bool WaitForCommands(std::size_t n, std::chrono::milliseconds bound) const;
+
+    // Hangs up now: the line closes as when the cable is pulled.
+    void HangUp();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace krx3sim

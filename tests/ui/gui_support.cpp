@@ -1,0 +1,139 @@
+#include "gui_support.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+
+#include "exchange.h"
+#include "globals.h"
+#include "registry.h"
+#include "serial.h"
+#include "tthread.h"
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > bound.count()) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qSleep(1);
+    }
+    return true;
+}
+
+ModalAnswers::ModalAnswers() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start(10);
+}
+
+void ModalAnswers::Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == last_ || !modal->isVisible()) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) seen_ << box->windowTitle() + "\n" + box->text();
+    if (answers_.empty()) return;
+    if (answers_.front()(modal)) {
+        last_ = modal;
+        answers_.pop_front();
+    }
+}
+
+ModalAnswers::Answer ModalAnswers::ClickOk() {
+    return [](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    };
+}
+
+ModalAnswers::Answer ModalAnswers::Key(int qtKey) {
+    return [qtKey](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        QTest::keyClick(box, static_cast<Qt::Key>(qtKey));
+        return true;
+    };
+}
+
+ModalAnswers::Answer ModalAnswers::CloseBox() {
+    return [](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box) return false;
+        box->close();
+        return true;
+    };
+}
+
+ModalAnswers::Answer ModalAnswers::Save(const QString& path) {
+    return [path](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (!dialog) return false;
+        dialog->selectFile(path);
+        dialog->accept();
+        return true;
+    };
+}
+
+ModalAnswers::Answer ModalAnswers::Cancel() {
+    return [](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (!dialog) return false;
+        dialog->reject();
+        return true;
+    };
+}
+
+void WindowTest::SetUp() {
+    if (!list) list = new TStringList;
+    list->Clear();
+    list->SetSorted(false);
+    selport.clear();
+    cf = fatdss_t();
+    list_state = 0;
+    CloseCom();
+    StopExchanges(false);
+}
+
+void WindowTest::TearDown() {
+    if (form_) {
+        form_->close();
+        form_.reset();
+    }
+    TForm1::SetRegistryFactory(nullptr);
+    EXPECT_TRUE(TThread::WaitForAll(std::chrono::milliseconds(5000)));
+    EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port was left open";
+}
+
+TForm1& WindowTest::Open(const std::string& registry) {
+    TForm1::SetRegistryFactory([registry] { return RecordedRegistryFromText(registry); });
+    form_ = std::make_unique<TForm1>();
+    form_->show();
+    WaitFor([this] { return form_->isVisible(); });
+    return *form_;
+}
+
+void WindowTest::TypePort(const std::string& port) {
+    form_->ComboBox1->lineEdit()->clear();
+    QTest::keyClicks(form_->ComboBox1->lineEdit(), QString::fromLocal8Bit(port.c_str()));
+}
+
+bool WindowTest::WaitIdle(std::chrono::milliseconds bound) {
+    return WaitFor([this] { return TThread::RunningCount() == 0 && form_->Button2->isEnabled(); }, bound);
+}
+
+std::vector<std::string> WindowTest::ViewLines() const {
+    std::vector<std::string> lines;
+    QTextDocument* doc = form_->RichEdit1->document();
+    if (doc->isEmpty()) return lines;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) lines.push_back(b.text().toLatin1().toStdString());
+    return lines;
+}
+
+std::vector<QString> WindowTest::ComboItems(QComboBox* box) const {
+    std::vector<QString> items;
+    for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i));
+    return items;
+}

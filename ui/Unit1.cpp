@@ -1,0 +1,345 @@
+#include "Unit1.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QShowEvent>
+#include <QSignalBlocker>
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "exchange.h"
+#include "fatdss.h"
+#include "globals.h"
+#include "portscan.h"
+#include "serial.h"
+#include "ui_Unit1.h"
+#include "workers.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const char kAppTitle[] = "KRX3 LogFile Upload Tool";
+
+TForm1::RegistryFactory& registryFactory() {
+    static TForm1::RegistryFactory factory;
+    return factory;
+}
+
+QString fromNarrow(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+void TQtDispatcher::Post(std::function<void()> task) {
+    QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+}
+
+void ShowException(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok, Form1);
+    box.exec();
+}
+
+TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher_(this) {
+    ui_->setupUi(this);
+    Button1 = ui_->Button1;
+    Button2 = ui_->Button2;
+    ComboBox1 = ui_->ComboBox1;
+    Button3 = ui_->Button3;
+    Button4 = ui_->Button4;
+    RichEdit1 = ui_->RichEdit1;
+    ComboBox2 = ui_->ComboBox2;
+    ProgressBar1 = ui_->ProgressBar1;
+    Label1 = ui_->Label1;
+    Label2 = ui_->Label2;
+    Label3 = ui_->Label3;
+    Label4 = ui_->Label4;
+    Label5 = ui_->Label5;
+    Label6 = ui_->Label6;
+    Label7 = ui_->Label7;
+    Label8 = ui_->Label8;
+    Button5 = ui_->Button5;
+
+    // Tahoma where the system has it; elsewhere a face of the same metrics,
+    // so that the captions fit the sizes of the layout.
+    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(RichEdit1)}) {
+        QFont f = w->font();
+        f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+        w->setFont(f);
+    }
+    setBackgroundRole(QPalette::Button);
+    setWindowIcon(QIcon(QStringLiteral(":/krx3/icon.ico")));
+    RichEdit1->document()->setUndoRedoEnabled(false);
+
+    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save KRX3 Logfile (.log)"));
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setNameFilter(QStringLiteral("log files (*.log)"));
+    SaveDialog1->setDefaultSuffix(QStringLiteral("log"));
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    // The folder "log" below the working directory; the working directory
+    // itself while there is no such folder.
+    const QDir logDir(QDir::current().filePath(QStringLiteral("log")));
+    SaveDialog1->setDirectory(logDir.exists() ? logDir.absolutePath() : QDir::currentPath());
+
+    OpenDialog1 = new QFileDialog(this, QStringLiteral("View KRX3 Logfile (.log)"));
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::AnyFile);
+    OpenDialog1->setNameFilter(QStringLiteral("log files (*.log)"));
+    OpenDialog1->setDefaultSuffix(QStringLiteral("log"));
+
+    design_size_ = QSize(664, 434);
+    auto anchor = [this](QWidget* w, bool right, bool bottom, bool stretchRight, bool stretchBottom) {
+        anchored_.push_back({w, w->geometry(), right, bottom, stretchRight, stretchBottom});
+    };
+    anchor(RichEdit1, true, true, true, true);
+    anchor(ProgressBar1, true, true, true, false);
+    anchor(Button5, false, true, false, false);
+    anchor(Button4, false, true, false, false);
+    anchor(Button3, false, true, false, false);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button1Click); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button2Click); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button3Click); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button4Click); });
+    connect(Button5, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button5Click); });
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { Guarded(&TForm1::ComboBox1Change); });
+    connect(ComboBox2, &QComboBox::currentTextChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
+
+    Form1 = this;
+    StopExchanges(false);
+    TThread::SetDispatcher(&dispatcher_);
+}
+
+TForm1::~TForm1() {
+    FormClose();
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::SetRegistryFactory(RegistryFactory factory) { registryFactory() = std::move(factory); }
+
+void TForm1::Guarded(void (TForm1::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (const std::exception& e) {
+        ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+}
+
+void TForm1::SetCaption(QLabel* label, const std::string& text) {
+    label->setText(fromNarrow(text));
+    label->resize(label->sizeHint().width(), label->height());
+}
+
+void TForm1::SetComboText(QComboBox* box, const QString& text) {
+    const QSignalBlocker blocker(box);
+    box->setEditText(text);
+}
+
+void TForm1::ShowError(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::ControlsForRun() {
+    Button1->setEnabled(false);
+    Button2->setEnabled(false);
+    Button3->setEnabled(false);
+    Button4->setEnabled(false);
+    Button5->setEnabled(false);
+    ComboBox1->setEnabled(false);
+    ComboBox2->setEnabled(false);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shown_ || event->spontaneous()) return;
+    shown_ = true;
+    Guarded(&TForm1::FormShow);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    Guarded(&TForm1::FormClose);
+    event->accept();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int dx = width() - design_size_.width();
+    const int dy = height() - design_size_.height();
+    for (const Anchored& a : anchored_) {
+        QRect r = a.design;
+        if (a.stretch_right)
+            r.setWidth(r.width() + dx);
+        else if (a.right)
+            r.translate(dx, 0);
+        if (a.stretch_bottom)
+            r.setHeight(r.height() + dy);
+        else if (a.bottom)
+            r.translate(0, dy);
+        a.widget->setGeometry(r);
+    }
+}
+
+void TForm1::FormShow() {
+    if (list) list->SetSorted(true);
+    for (QLabel* l : {Label5, Label6, Label7, Label8}) SetCaption(l, std::string());
+    Button1Click();
+}
+
+void TForm1::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    // A run still under way stops at its next read or step; it closes the
+    // port itself and saves nothing. Only when it has ended are `list` and
+    // the port released: a worker that does not end in time (it cannot, as
+    // every wait of a run is bounded far below this) keeps both.
+    StopExchanges(true);
+    TThread::TerminateAll();
+    const bool idle = TThread::WaitForAll(std::chrono::milliseconds(900));
+    TThread::SetDispatcher(nullptr);
+    if (!idle) return;
+    delete list;
+    list = nullptr;
+    CloseCom();
+}
+
+void TForm1::ComboBox1Change() {
+    selport = ComboBox1->currentText().toLocal8Bit().toStdString();
+    {
+        const QSignalBlocker blocker(ComboBox2);
+        ComboBox2->clear();
+    }
+    if (list) list->Clear();
+    SetComboText(ComboBox2, QStringLiteral("no entries"));
+    for (QLabel* l : {Label5, Label6, Label7, Label8}) SetCaption(l, std::string());
+    list_state = 0;
+    Button3->setEnabled(false);
+    Button4->setEnabled(false);
+    RichEdit1->clear();
+}
+
+void TForm1::Button1Click() {
+    std::unique_ptr<RegistrySource> source = registryFactory() ? registryFactory()() : PlatformRegistry();
+    const PortScanResult found = ScanPorts(*source);
+
+    const QSignalBlocker blocker(ComboBox1);
+    const QString before = ComboBox1->currentText();
+    ComboBox1->clear();
+    if (!found.map_exists) {
+        ComboBox1->setEditText(before);
+        selport.clear();
+        return;
+    }
+    // The box keeps its items sorted as text, ignoring case: COM10 before COM3.
+    for (const std::string& port : found.ports) {
+        int at = 0;
+        while (at < ComboBox1->count() &&
+               TStringList::Compare(ComboBox1->itemText(at).toLocal8Bit().toStdString(), port) <= 0)
+            ++at;
+        ComboBox1->insertItem(at, fromNarrow(port));
+    }
+    if (ComboBox1->count() > 0) {
+        ComboBox1->setCurrentIndex(0);
+        ComboBox1->setEditText(ComboBox1->itemText(0));
+        selport = ComboBox1->currentText().toLocal8Bit().toStdString();
+    } else {
+        ComboBox1->setEditText(QString());
+        selport.clear();
+    }
+}
+
+void TForm1::Button2Click() {
+    if (selport.empty()) return;
+    if (TThread::RunningCount() > 0) return;  // one run at a time
+    ControlsForRun();
+    TListLogsThread* worker = new TListLogsThread(true);
+    worker->Resume();
+}
+
+void TForm1::Button3Click() {
+    if (selport.empty()) return;
+    if (TThread::RunningCount() > 0) return;
+    ControlsForRun();
+    TUploadLogThread* worker = new TUploadLogThread(true, selport, cf.name, cf.dur);
+    worker->Resume();
+}
+
+void TForm1::ComboBox2Change() {
+    // Typing into the box leaves no entry selected: nothing to show.
+    const int i = ComboBox2->currentIndex();
+    if (i < 0 || i >= ComboBox2->count() || ComboBox2->itemText(i) != ComboBox2->currentText()) return;
+    if (!list || i >= list->Count()) return;
+
+    fatdss_t entry;
+    xfnd(list->Get(i), &entry);
+    SetComboText(ComboBox2, fromNarrow(entry_text(entry.start)));
+    entry.file = file_name(entry.start);
+    SetCaption(Label5, entry.file);
+    SetCaption(Label6, label_text(entry.start));
+    SetCaption(Label7, label_text(entry.stop));
+    SetCaption(Label8, duration_text(entry));
+    cf = entry;
+}
+
+void TForm1::Button4Click() {
+    if (selport.empty()) return;
+    const std::string question = "Sure You want to delete " + cf.file + "?" +
+                                 "\nLogfile is irretrievable deleted from KRX3 internal storage ..";
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Delete log file"), fromNarrow(question),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    if (box.exec() != QMessageBox::Ok) return;
+
+    if (!OpenCom(selport)) {
+        ShowError(QStringLiteral("Delete Log"),
+                  QStringLiteral("The port \"%1\" could not be opened:\n%2\n\nThe log was not deleted.")
+                      .arg(fromNarrow(selport), fromNarrow(OpenComError())));
+    } else {
+        krx_cmd("md mach\r", 2);
+        krx_cmd("fs stop\r", 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ExchangeEnd end = ExchangeEnd::Silence;
+        krx_cmd("fs del " + cf.name + "\r", 1, &end);
+        CloseCom();
+        if (end == ExchangeEnd::WriteFailed || end == ExchangeEnd::NotOpen)
+            ShowError(QStringLiteral("Delete Log"),
+                      QStringLiteral("The delete command could not be sent to the device."));
+    }
+    Button2Click();
+}
+
+void TForm1::Button5Click() {
+    if (OpenDialog1->exec() != QDialog::Accepted) return;
+    const QStringList chosen = OpenDialog1->selectedFiles();
+    if (chosen.isEmpty()) return;
+    const QString path = chosen.first();
+    if (!QFileInfo::exists(path)) return;
+
+    // Read first, then replace: a file that cannot be read leaves the view as it was.
+    std::vector<std::string> lines;
+    QString error;
+    if (!ReadLogFile(path, &lines, &error)) {
+        ShowError(QStringLiteral("View Log"),
+                  QStringLiteral("The file \"%1\" could not be read:\n%2").arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    QString text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += QLatin1Char('\n');
+        text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
+    }
+    RichEdit1->clear();
+    RichEdit1->setPlainText(text);
+}

@@ -1,0 +1,122 @@
+// The main window: every control the user works with, and the handlers that
+// belong to the window itself. The layout is stored in Unit1.ui.
+#pragma once
+
+#include <QFileDialog>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "registry.h"
+#include "tthread.h"
+
+QT_BEGIN_NAMESPACE
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+namespace Ui {
+class TForm1;
+}
+QT_END_NAMESPACE
+
+// Runs worker steps on the UI thread through Qt's queued calls to the window.
+class TQtDispatcher : public UiDispatcher {
+public:
+    explicit TQtDispatcher(QObject* context) : context_(context) {}
+    void Post(std::function<void()> task) override;
+
+private:
+    QObject* context_;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* Owner = nullptr);
+    ~TForm1() override;
+
+    // The controls, under the names the workers and handlers use.
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QComboBox* ComboBox1;
+    QPushButton* Button3;
+    QPushButton* Button4;
+    QPlainTextEdit* RichEdit1;
+    QComboBox* ComboBox2;
+    QProgressBar* ProgressBar1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QFileDialog* SaveDialog1;
+    QPushButton* Button5;
+    QFileDialog* OpenDialog1;
+
+    // The handlers. Each runs on the UI thread; an error escaping one is shown
+    // by the application's general error report.
+    void Button2Click();
+    void Button1Click();
+    void ComboBox2Change();
+    void FormClose();
+    void FormShow();
+    void ComboBox1Change();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+
+    // Where "Scan Port" reads the registry; the platform's own by default.
+    using RegistryFactory = std::function<std::unique_ptr<RegistrySource>()>;
+    static void SetRegistryFactory(RegistryFactory factory);
+
+    // The window's state while a worker runs: the five buttons and both combo
+    // boxes disabled (the combo boxes too, so that a change of port or of the
+    // chosen log cannot touch `list` or `cf` while the worker uses them).
+    void ControlsForRun();
+    // Sets a label's text and sizes the label to it.
+    static void SetCaption(QLabel* label, const std::string& text);
+    // Shows an error to the user in a modal message box.
+    void ShowError(const QString& title, const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Runs a handler under the general error report.
+    void Guarded(void (TForm1::*handler)());
+    void SetComboText(QComboBox* box, const QString& text);
+
+    std::unique_ptr<Ui::TForm1> ui_;
+    TQtDispatcher dispatcher_;
+    bool shown_ = false;
+    bool closed_ = false;
+    // Geometry at 96 dpi as laid out, for the anchors.
+    QSize design_size_;
+    struct Anchored {
+        QWidget* widget;
+        QRect design;
+        bool right;
+        bool bottom;
+        bool stretch_right;
+        bool stretch_bottom;
+    };
+    std::vector<Anchored> anchored_;
+};
+
+// The one main window.
+extern TForm1* Form1;
+
+// The application's general error report: shows `text` in a message box over
+// the main window and returns.
+void ShowException(const QString& text);

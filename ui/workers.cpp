@@ -1,0 +1,350 @@
+#include "workers.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "Unit1.h"
+#include "fatdss.h"
+#include "globals.h"
+#include "serial.h"
+
+namespace {
+
+QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString local(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- TWorker
+
+std::function<void(const char*)> TWorker::FaultPoint;
+
+void TWorker::ButtonsFalse() { Form1->ControlsForRun(); }
+
+void TWorker::RichEdit1Clear() { Form1->RichEdit1->clear(); }
+
+void TWorker::ShowError() { Form1->ShowError(QString::fromLatin1(Action()), local(GetStr())); }
+
+void TWorker::Report(const std::string& text) {
+    try {
+        SetStr(text);
+        Synchronize(&TWorker::ShowError);
+    } catch (...) {
+        // The window is closing or the report itself failed; nothing is left to tell.
+    }
+}
+
+std::string TWorker::OpenFailure(const std::string& port, const std::string& consequence) {
+    std::string reason = OpenComError();
+    if (reason.empty()) reason = "unknown reason";
+    return "The port \"" + port + "\" could not be opened:\n" + reason + "\n\n" + consequence;
+}
+
+std::string TWorker::ExchangeProblem(ExchangeEnd end, const std::string& what) {
+    switch (end) {
+        case ExchangeEnd::WriteFailed:
+            return "The command for the " + what + " could not be sent: the device did not accept it in time.";
+        case ExchangeEnd::LineLost:
+            return "The connection to the device was lost during the " + what + ".";
+        case ExchangeEnd::Overrun:
+            return "The device's reply did not end; the " + what + " was cut at the program's limit.";
+        case ExchangeEnd::NotOpen:
+            return "The connection to the device was not open.";
+        case ExchangeEnd::Silence:
+        case ExchangeEnd::LineEnd:
+        case ExchangeEnd::Stopped:
+            break;
+    }
+    return std::string();
+}
+
+// -------------------------------------------------------- TListLogsThread
+
+void TListLogsThread::ButtonsTrue() {
+    Form1->Button1->setEnabled(true);
+    Form1->Button2->setEnabled(true);
+    Form1->Button3->setEnabled(list_state != 0);
+    Form1->Button4->setEnabled(list_state != 0);
+    Form1->Button5->setEnabled(true);
+    Form1->ComboBox1->setEnabled(true);
+    Form1->ComboBox2->setEnabled(true);
+}
+
+void TListLogsThread::ComboBox2Clear() {
+    const QSignalBlocker blocker(Form1->ComboBox2);
+    Form1->ComboBox2->clear();
+}
+
+void TListLogsThread::ComboBox2Add() {
+    const QSignalBlocker blocker(Form1->ComboBox2);
+    Form1->ComboBox2->addItem(local(GetStr()));
+}
+
+void TListLogsThread::ComboBox2Text() {
+    const QSignalBlocker blocker(Form1->ComboBox2);
+    Form1->ComboBox2->setEditText(local(GetStr()));
+}
+
+void TListLogsThread::ComboBox2ItemIndex() {
+    const QSignalBlocker blocker(Form1->ComboBox2);
+    Form1->ComboBox2->setCurrentIndex(0);
+}
+
+void TListLogsThread::ComboBox2Change() { Form1->ComboBox2Change(); }
+
+void TListLogsThread::LabelClearCaption() {
+    for (QLabel* l : {Form1->Label5, Form1->Label6, Form1->Label7, Form1->Label8}) TForm1::SetCaption(l, std::string());
+}
+
+void TListLogsThread::NoEntries() {
+    SetStr("no entries");
+    Synchronize(&TListLogsThread::ComboBox2Text);
+    Synchronize(&TListLogsThread::LabelClearCaption);
+    list_state = 0;
+}
+
+void TListLogsThread::Execute() {
+    // The click handler disabled the controls; with no port there is nothing
+    // to list, and the window goes back to how it was.
+    if (selport.empty()) {
+        try {
+            Synchronize(&TListLogsThread::ButtonsTrue);
+        } catch (...) {
+        }
+        return;
+    }
+    const std::string port = selport;
+    try {
+        Synchronize(&TListLogsThread::ButtonsFalse);
+        list->Clear();
+        Synchronize(&TListLogsThread::ComboBox2Clear);
+        Synchronize(&TListLogsThread::RichEdit1Clear);
+
+        if (!OpenCom(port)) {
+            const std::string why = OpenFailure(port, "No logs were listed.");
+            CloseCom();
+            NoEntries();
+            Synchronize(&TListLogsThread::ButtonsTrue);
+            Report(why);
+            return;
+        }
+        Sleep(100);
+        krx_cmd("md mach\r", 2);
+        krx_cmd("fs stop\r", 2);
+        Sleep(100);
+        const ExchangeEnd end = mlt_cmd("fs list\r", *list, 1);
+        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        if (FaultPoint) FaultPoint("listed");
+
+        for (int i = 0; i < list->Count(); ++i) {
+            fatdss_t entry;
+            xfnd(list->Get(i), &entry);
+            SetStr(entry_text(entry.start));
+            Synchronize(&TListLogsThread::ComboBox2Add);
+        }
+        if (list->Count() > 0) {
+            fatdss_t first;
+            xfnd(list->Get(0), &first);
+            SetStr(entry_text(first.start));
+            Synchronize(&TListLogsThread::ComboBox2Text);
+            Synchronize(&TListLogsThread::ComboBox2ItemIndex);
+            Synchronize(&TListLogsThread::ComboBox2Change);
+            list_state = 1;
+        } else {
+            NoEntries();
+        }
+        CloseCom();
+        Synchronize(&TListLogsThread::ButtonsTrue);
+        const std::string problem = ExchangeProblem(end, "listing");
+        if (!problem.empty()) Report(problem + "\nThe list may be incomplete.");
+    } catch (const EThreadTerminated&) {
+        CloseCom();
+    } catch (const std::exception& e) {
+        CloseCom();
+        const std::string what = e.what();
+        try {
+            list_state = 0;
+            if (list) list->Clear();
+            Synchronize(&TListLogsThread::ComboBox2Clear);
+            NoEntries();
+            Synchronize(&TListLogsThread::ButtonsTrue);
+        } catch (...) {
+        }
+        Report("The listing failed: " + what);
+    }
+}
+
+// ------------------------------------------------------- TUploadLogThread
+
+TUploadLogThread::TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur)
+    : TWorker(CreateSuspended), port_(std::move(port)), name_(std::move(name)), dur_(dur) {}
+
+void TUploadLogThread::ButtonsTrue() {
+    for (QPushButton* b : {Form1->Button1, Form1->Button2, Form1->Button3, Form1->Button4, Form1->Button5})
+        b->setEnabled(true);
+    Form1->ComboBox1->setEnabled(true);
+    Form1->ComboBox2->setEnabled(true);
+}
+
+void TUploadLogThread::ProgressBar1Pos() { Form1->ProgressBar1->setValue(GetVal()); }
+
+void TUploadLogThread::ProgressBar1Max() { Form1->ProgressBar1->setMaximum(GetVal()); }
+
+void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(latin1(GetStr())); }
+
+void TUploadLogThread::SaveToFile() {
+    QFileDialog* dialog = Form1->SaveDialog1;
+    dialog->selectFile(Form1->Label5->text());
+    if (dialog->exec() != QDialog::Accepted) return;
+    const QStringList chosen = dialog->selectedFiles();
+    if (chosen.isEmpty()) return;
+    const std::string error = WriteLogFile(chosen.first(), lines_.Lines());
+    if (!error.empty())
+        Form1->ShowError(QString::fromLatin1(Action()),
+                         QStringLiteral("The log could not be saved to \"%1\":\n%2")
+                             .arg(QDir::toNativeSeparators(chosen.first()), local(error)));
+}
+
+void TUploadLogThread::QueueProgress(int position) {
+    progress_->latest.store(position, std::memory_order_relaxed);
+    if (progress_->queued.exchange(true)) return;
+    std::shared_ptr<Progress> progress = progress_;
+    QMetaObject::invokeMethod(
+        Form1,
+        [progress] {
+            progress->queued.store(false);
+            if (Form1) Form1->ProgressBar1->setValue(progress->latest.load(std::memory_order_relaxed));
+        },
+        Qt::QueuedConnection);
+}
+
+void TUploadLogThread::Execute() {
+    try {
+        Synchronize(&TUploadLogThread::ButtonsFalse);
+        Synchronize(&TUploadLogThread::RichEdit1Clear);
+
+        if (!OpenCom(port_)) {
+            const std::string why = OpenFailure(port_, "Nothing was uploaded.");
+            CloseCom();
+            Synchronize(&TUploadLogThread::ButtonsTrue);
+            Report(why);
+            return;
+        }
+        Sleep(100);
+        krx_cmd("md mach\r", 2);
+        krx_cmd("fs stop\r", 2);
+        SetVal(0);
+        Synchronize(&TUploadLogThread::ProgressBar1Pos);
+        SetVal(static_cast<int>(dur_ >> 1));
+        Synchronize(&TUploadLogThread::ProgressBar1Max);
+
+        const ExchangeEnd end =
+            slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
+        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        if (FaultPoint) FaultPoint("uploaded");
+
+        // The view takes the lines in blocks: one step per line would keep
+        // the window busy for seconds on a long log.
+        const std::vector<std::string>& lines = lines_.Lines();
+        for (std::size_t from = 0; from < lines.size(); from += kLinesPerStep) {
+            const std::size_t to = std::min(lines.size(), from + kLinesPerStep);
+            std::string block;
+            for (std::size_t i = from; i < to; ++i) {
+                if (i > from) block += '\n';
+                block += lines[i];
+            }
+            SetStr(block);
+            Synchronize(&TUploadLogThread::RichEdit1Add);
+        }
+        CloseCom();
+
+        if (lines.empty()) {
+            const std::string problem = ExchangeProblem(end, "upload");
+            Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
+                   "\nNothing was saved.");
+        } else {
+            const std::string problem = ExchangeProblem(end, "upload");
+            if (!problem.empty())
+                Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
+                       " lines arrived. Save them only if a partial log is of use.");
+            Synchronize(&TUploadLogThread::SaveToFile);
+        }
+        SetVal(0);
+        Synchronize(&TUploadLogThread::ProgressBar1Pos);
+        Synchronize(&TUploadLogThread::ButtonsTrue);
+    } catch (const EThreadTerminated&) {
+        CloseCom();
+    } catch (const std::exception& e) {
+        CloseCom();
+        const std::string what = e.what();
+        try {
+            SetVal(0);
+            Synchronize(&TUploadLogThread::ProgressBar1Pos);
+            Synchronize(&TUploadLogThread::ButtonsTrue);
+        } catch (...) {
+        }
+        Report("The upload failed: " + what);
+    }
+}
+
+// ------------------------------------------------------------- log files
+
+std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return file.errorString().toLocal8Bit().toStdString();
+    QByteArray chunk;
+    for (const std::string& line : lines) {
+        chunk.append(line.data(), static_cast<qsizetype>(line.size()));
+        chunk.append("\r\n", 2);
+        if (chunk.size() >= (1 << 20)) {
+            if (file.write(chunk) != chunk.size()) break;
+            chunk.clear();
+        }
+    }
+    if (!chunk.isEmpty() && file.error() == QFileDevice::NoError) file.write(chunk);
+    if (file.error() != QFileDevice::NoError) {
+        const std::string reason = file.errorString().toLocal8Bit().toStdString();
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit()) return file.errorString().toLocal8Bit().toStdString();
+    return std::string();
+}
+
+bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    lines->clear();
+    qsizetype from = 0;
+    while (from < data.size()) {
+        qsizetype end = data.indexOf('\n', from);
+        const bool last = end < 0;
+        if (last) end = data.size();
+        qsizetype stop = end;
+        if (stop > from && data[stop - 1] == '\r') --stop;
+        lines->emplace_back(data.constData() + from, static_cast<std::size_t>(stop - from));
+        from = end + 1;
+    }
+    return true;
+}

@@ -1,0 +1,110 @@
+// The two background workers: the listing of the device's logs and the
+// upload of one log. Each talks to the device on its own thread and changes
+// the window only through UI steps run with Synchronize. A worker is created
+// suspended by its button handler, started at once and deletes itself at the
+// end of its run.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exchange.h"
+#include "tthread.h"
+
+// The steps both workers share.
+class TWorker : public TThread, public TWorkerSlots {
+public:
+    explicit TWorker(bool CreateSuspended) : TThread(CreateSuspended) {}
+
+    // Disables the five buttons (and the two combo boxes, see TForm1::ControlsForRun).
+    void ButtonsFalse();
+    void RichEdit1Clear();
+    // Shows Str as an error in a message box titled with the worker's action.
+    void ShowError();
+
+    // Fault injection for tests: when set, called at named points of a run
+    // ("listed", "uploaded"); what it throws takes the run's error path.
+    static std::function<void(const char* point)> FaultPoint;
+
+protected:
+    virtual const char* Action() const = 0;
+    // Reports an error in a message box (a UI step); errors of the report
+    // itself are swallowed, as the run is already ending.
+    void Report(const std::string& text);
+    // The text that tells the user that the port could not be opened.
+    static std::string OpenFailure(const std::string& port, const std::string& consequence);
+    // The text for an exchange that did not end normally, or empty.
+    static std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
+};
+
+class TListLogsThread : public TWorker {
+public:
+    explicit TListLogsThread(bool CreateSuspended) : TWorker(CreateSuspended) {}
+
+    void ButtonsTrue();
+    void ComboBox2Clear();
+    void ComboBox2Add();
+    void ComboBox2Text();
+    void ComboBox2ItemIndex();
+    void ComboBox2Change();
+    void LabelClearCaption();
+
+protected:
+    void Execute() override;
+    const char* Action() const override { return "List Logs"; }
+
+private:
+    void NoEntries();
+};
+
+class TUploadLogThread : public TWorker {
+public:
+    // Takes its own copy of what it needs, on the UI thread, when it is made:
+    // the port, and the chosen log's name, duration and save-file name.
+    TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur);
+
+    void ButtonsTrue();
+    void ProgressBar1Pos();
+    void ProgressBar1Max();
+    // Appends the lines in Str (one or more, separated by line feeds) to the view.
+    void RichEdit1Add();
+    void SaveToFile();
+
+    // Lines per view step when the view is filled after the reply.
+    static constexpr std::size_t kLinesPerStep = 4096;
+
+protected:
+    void Execute() override;
+    const char* Action() const override { return "Upload Log"; }
+
+private:
+    // Moves the progress bar from slt_cmd without waiting: the newest
+    // position wins, and at most one move is queued at a time.
+    struct Progress {
+        std::atomic<int> latest{0};
+        std::atomic<bool> queued{false};
+    };
+    void QueueProgress(int position);
+
+    std::string port_;
+    std::string name_;
+    std::uint32_t dur_;
+    TStringList lines_;
+    std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
+};
+
+// Writes `lines` to `path` as the device sent them: each byte as it came,
+// every line followed by CR LF. Written beside the file and renamed over it,
+// so a failure cannot leave a half-written file under the name. Returns an
+// empty string on success, else the reason.
+std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
+
+// Reads a .log file's lines (CR LF or LF line ends; one byte per character).
+// Returns false with the reason in *error when it cannot be read.
+bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error);
