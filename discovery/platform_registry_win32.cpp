@@ -1,0 +1,5 @@
+#include "registry.h"
+
+std::unique_ptr<RegistrySource> PlatformRegistry() {
+    return WindowsRegistry();
+}
