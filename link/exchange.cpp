@@ -1,0 +1,180 @@
+// One command, one reply: the framing every conversation with the device
+// uses. See exchange.h for the contract.
+#include "exchange.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "serial.h"
+#include "serial_os.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr unsigned char kCR = 0x0D;
+constexpr unsigned char kLF = 0x0A;
+
+std::atomic<bool> g_stop{false};
+
+std::mutex& bounds_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+ExchangeBounds& bounds_value() {
+    static ExchangeBounds b = DefaultExchangeBounds();
+    return b;
+}
+
+// The text of a line stops at its first NUL byte.
+std::string text_of(const std::string& line) {
+    const auto nul = line.find('\0');
+    return nul == std::string::npos ? line : line.substr(0, nul);
+}
+
+struct Limits {
+    std::size_t bytes;
+    bool timed;
+    milliseconds time;
+    milliseconds pause;
+    bool first_line_only;
+};
+
+// Runs one exchange. `on_line` receives every complete line (without its CR,
+// NUL not yet cut); `partial` keeps the bytes of the unfinished line.
+template <class OnLine>
+ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
+    const com_handle_t h = hCom.load();
+    if (h == INVALID_COM_HANDLE) return ExchangeEnd::NotOpen;
+    const ExchangeBounds bounds = GetExchangeBounds();
+    const int n = budget < 1 ? 1 : budget;
+    unsigned char byte = 0;
+
+    // Drain what an earlier exchange left unread, up to the first silence.
+    {
+        const auto until = Clock::now() + bounds.drain_time;
+        std::size_t drained = 0;
+        for (;;) {
+            if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
+            if (serial_os::ReadByte(h, &byte) != serial_os::Read::Byte) break;
+            if (++drained > bounds.drain_bytes || Clock::now() > until) return ExchangeEnd::Overrun;
+        }
+    }
+
+    if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
+    // A command is written up to its first NUL, as a C string would be.
+    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write)) return ExchangeEnd::WriteFailed;
+    std::this_thread::sleep_for(lim.pause);
+
+    const auto until = Clock::now() + lim.time;
+    std::size_t received = 0;
+    int idle = 0;
+    for (;;) {
+        if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
+        const serial_os::Read r = serial_os::ReadByte(h, &byte);
+        if (r != serial_os::Read::Byte) {
+            // Silence is counted in a row: a byte starts the count again.
+            if (idle < n) {
+                ++idle;
+                continue;
+            }
+            return r == serial_os::Read::Failed ? ExchangeEnd::LineLost : ExchangeEnd::Silence;
+        }
+        idle = 0;
+        ++received;
+        if (received > lim.bytes) return ExchangeEnd::Overrun;
+        if (lim.timed && Clock::now() > until) return ExchangeEnd::Overrun;
+
+        if (byte == kLF) continue;
+        if (byte == kCR) {
+            if (lim.first_line_only) return ExchangeEnd::LineEnd;
+            on_line(partial);
+            partial.clear();
+            continue;
+        }
+        partial.push_back(static_cast<char>(byte));
+    }
+}
+
+void add_line(TStringList& list, const std::string& line) {
+    if (line.find('\0') == std::string::npos)
+        list.Add(line);
+    else
+        list.Add(text_of(line));
+}
+
+}  // namespace
+
+// The bounds only have to stop a device that never falls silent; none of
+// them may cut a real reply.
+// - write 3 s: a command is a few bytes, out in about a millisecond at
+//   115200 baud; a device that holds CTS off for seconds is not listening.
+// - drain 64 KiB or 10 s: the drain only eats the unread rest of an earlier
+//   reply (mostly a line or two after krx_cmd's first); a line that keeps
+//   talking past that will not fall silent for the command either.
+// - krx_cmd 64 KiB or 10 s: its replies are a short status line, and it
+//   returns at the first carriage return.
+// - mlt_cmd 4 MiB or 120 s: the listing is one 16-byte line per log; 120 s
+//   at the line rate (11,520 bytes/s) is about 86,000 logs, far more than
+//   the device's storage holds.
+// - slt_cmd 256 MiB and no time bound: a log of many megabytes streams for
+//   minutes to hours at the line rate (about 91 s per MB), so time cannot
+//   tell a long log from a runaway one; 256 MiB (about 6.5 hours of
+//   streaming) is above any log the device keeps and still fits in memory.
+//   Closing the window stops an upload through StopExchanges.
+ExchangeBounds DefaultExchangeBounds() {
+    ExchangeBounds b;
+    b.write = milliseconds(3000);
+    b.drain_bytes = 64u * 1024u;
+    b.drain_time = milliseconds(10000);
+    b.krx_bytes = 64u * 1024u;
+    b.mlt_bytes = 4u * 1024u * 1024u;
+    b.slt_bytes = 256u * 1024u * 1024u;
+    b.reply_time = milliseconds(10000);
+    return b;
+}
+
+void SetExchangeBounds(const ExchangeBounds& bounds) {
+    std::lock_guard<std::mutex> lock(bounds_mutex());
+    bounds_value() = bounds;
+}
+
+ExchangeBounds GetExchangeBounds() {
+    std::lock_guard<std::mutex> lock(bounds_mutex());
+    return bounds_value();
+}
+
+void StopExchanges(bool on) { g_stop.store(on, std::memory_order_release); }
+
+std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
+    const ExchangeBounds b = GetExchangeBounds();
+    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true};
+    std::string line;
+    const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
+    if (end) *end = e;
+    return text_of(line);
+}
+
+ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
+    const ExchangeBounds b = GetExchangeBounds();
+    const Limits lim{b.mlt_bytes, true, b.reply_time, milliseconds(2), false};
+    std::string line;
+    return run(cmd, budget, lim, line, [&list](const std::string& l) { add_line(list, l); });
+}
+
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget,
+                    const std::function<void(int)>& progress) {
+    const ExchangeBounds b = GetExchangeBounds();
+    const Limits lim{b.slt_bytes, false, milliseconds(0), milliseconds(2), false};
+    std::string line;
+    int added = 0;
+    return run(cmd, budget, lim, line, [&](const std::string& l) {
+        if (progress) progress(added);
+        add_line(list, l);
+        ++added;
+    });
+}

@@ -1,0 +1,51 @@
+// The process-wide connection over the OS layer of serial_os.h.
+#include "serial.h"
+
+#include <mutex>
+
+#include "serial_os.h"
+
+std::atomic<com_handle_t> hCom{INVALID_COM_HANDLE};
+
+namespace {
+
+// OpenCom runs on a worker; the window may read the reason on its own thread.
+std::mutex& error_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& error_text() {
+    static std::string text;
+    return text;
+}
+
+}  // namespace
+
+int OpenCom(std::string port) {
+    // A connection still open would otherwise leak its handle (and its lock,
+    // which would refuse the open that follows).
+    const com_handle_t old = hCom.exchange(INVALID_COM_HANDLE);
+    if (old != INVALID_COM_HANDLE) serial_os::Close(old);
+
+    std::string error;
+    const com_handle_t h = serial_os::Open(port, &error);
+    hCom.store(h);
+    {
+        std::lock_guard<std::mutex> lock(error_mutex());
+        error_text() = h == INVALID_COM_HANDLE ? error : std::string();
+    }
+    return h != INVALID_COM_HANDLE ? 1 : 0;
+}
+
+int CloseCom() {
+    const com_handle_t h = hCom.exchange(INVALID_COM_HANDLE);
+    if (h == INVALID_COM_HANDLE) return 0;
+    serial_os::Close(h);
+    return 1;
+}
+
+std::string OpenComError() {
+    std::lock_guard<std::mutex> lock(error_mutex());
+    return error_text();
+}

@@ -1,0 +1,170 @@
+// The serial line through the Win32 communications API.
+//
+// The handle is the file handle itself (INVALID_HANDLE_VALUE is
+// INVALID_COM_HANDLE). Reads take one byte per ReadFile: the driver's own
+// time-outs give the 25 ms idle read. Writes are bounded by the write
+// time-out, which follows the bound each call asks for.
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "serial_os.h"
+
+namespace serial_os {
+namespace {
+
+constexpr DWORD kReadTimeoutMs = 25;
+// The write time-out set at open; Write sets the one each call asks for.
+constexpr DWORD kDefaultWriteMs = 3000;
+
+HANDLE handle_of(com_handle_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// The OS's text for an error code, in the ANSI code page of narrow strings.
+std::string error_text(DWORD code) {
+    wchar_t* buf = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
+    std::wstring wide;
+    if (n > 0 && buf) wide.assign(buf, n);
+    if (buf) LocalFree(buf);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' '))
+        wide.pop_back();
+    if (wide.empty()) return "Error " + std::to_string(code);
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
+    return text;
+}
+
+std::wstring widen(const std::string& s) {
+    if (s.empty()) return std::wstring();
+    const int size = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], size);
+    return w;
+}
+
+bool is_path(const std::string& port) {
+    return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0;
+}
+
+COMMTIMEOUTS timeouts(DWORD write_ms) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = kReadTimeoutMs;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = kReadTimeoutMs;
+    t.WriteTotalTimeoutMultiplier = 0;
+    // Never 0: zero means no write time-out at all, and a device holding
+    // CTS off would then keep the write forever.
+    t.WriteTotalTimeoutConstant = write_ms > 0 ? write_ms : 1;
+    return t;
+}
+
+}  // namespace
+
+com_handle_t Open(const std::string& port, std::string* error) {
+    // COM10 and above are only reachable through the device namespace.
+    const std::wstring path = widen(is_path(port) ? port : "//./" + port);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (error) *error = error_text(GetLastError());
+        return INVALID_COM_HANDLE;
+    }
+
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof(DCB);
+    // When the settings cannot be read, the fields below still make a
+    // complete line setting on a zeroed record.
+    if (!GetCommState(h, &dcb)) {
+        ZeroMemory(&dcb, sizeof dcb);
+    }
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = CBR_115200;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.XonChar = 0;
+    dcb.XoffChar = 0;
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 13;
+    dcb.EvtChar = 0;
+    // A port that refuses the line settings keeps its own; whether it is
+    // usable is decided by the time-outs, the last step.
+    SetCommState(h, &dcb);
+
+    COMMTIMEOUTS t = timeouts(kDefaultWriteMs);
+    if (!SetCommTimeouts(h, &t)) {
+        const DWORD code = GetLastError();
+        CloseHandle(h);
+        if (error) *error = error_text(code);
+        return INVALID_COM_HANDLE;
+    }
+    if (error) error->clear();
+    return reinterpret_cast<com_handle_t>(h);
+}
+
+Read ReadByte(com_handle_t h, unsigned char* byte) {
+    if (h == INVALID_COM_HANDLE) return Read::Failed;
+    DWORD got = 0;
+    if (!ReadFile(handle_of(h), byte, 1, &got, nullptr)) return Read::Failed;
+    return got == 1 ? Read::Byte : Read::Idle;
+}
+
+bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound) {
+    if (h == INVALID_COM_HANDLE) return false;
+    const HANDLE port = handle_of(h);
+    const DWORD ms = bound.count() <= 0 ? 1 : bound.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bound.count());
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(port, &t) || t.WriteTotalTimeoutConstant != ms || t.WriteTotalTimeoutMultiplier != 0) {
+        t = timeouts(ms);
+        if (!SetCommTimeouts(port, &t)) return false;
+    }
+    // One WriteFile takes at most a DWORD of bytes; the commands are short,
+    // but the bound holds for the whole write all the same.
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t left = size - done;
+        const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD written = 0;
+        if (!WriteFile(port, data + done, chunk, &written, nullptr)) return false;
+        done += written;
+        if (written < chunk || (done < size && GetTickCount64() >= deadline)) {
+            // Held back by flow control past the bound: drop what is queued
+            // so that it does not reach the device later, out of turn.
+            PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Close(com_handle_t h) {
+    if (h == INVALID_COM_HANDLE) return;
+    CloseHandle(handle_of(h));
+}
+
+}  // namespace serial_os

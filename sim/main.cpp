@@ -1,0 +1,109 @@
+// krx3-sim: a simulated KRX3 on a pseudo-terminal, to run beside the tool.
+#include <chrono>
+#include <csignal>
+#include <signal.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
+
+#include "simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_quit = 0;
+
+void on_signal(int) { g_quit = 1; }
+
+void usage(const char* argv0) {
+    std::fprintf(stderr,
+                 "usage: %s [--logs N] [--lines N] [--folder DIR] [--paced] [--delay MS]\n"
+                 "  --logs N      number of sample logs (default 5)\n"
+                 "  --lines N     lines in each sample log (default 200)\n"
+                 "  --folder DIR  serve the .log files of DIR instead of sample logs\n"
+                 "  --paced       send at the real line rate (115200 baud)\n"
+                 "  --delay MS    silence before each reply\n",
+                 argv0);
+}
+
+bool number(const char* text, long* out) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!end || *end != '\0' || v < 0) return false;
+    *out = v;
+    return true;
+}
+
+std::string printable(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long logs = 5, lines = 200, delay = 0;
+    bool paced = false;
+    std::string folder;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (a == "--logs" && has_value && number(argv[i + 1], &logs)) {
+            ++i;
+        } else if (a == "--lines" && has_value && number(argv[i + 1], &lines)) {
+            ++i;
+        } else if (a == "--delay" && has_value && number(argv[i + 1], &delay)) {
+            ++i;
+        } else if (a == "--folder" && has_value) {
+            folder = argv[++i];
+        } else if (a == "--paced") {
+            paced = true;
+        } else {
+            usage(argv[0]);
+            return a == "--help" || a == "-h" ? 0 : 2;
+        }
+    }
+
+    try {
+        krx3sim::Simulator sim(folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
+                                              : krx3sim::LogsFromFolder(folder));
+        krx3sim::Behaviour b;
+        b.paced = paced;
+        b.delay_before_reply = std::chrono::milliseconds(delay);
+        sim.SetBehaviour(b);
+
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof sa);
+        sa.sa_handler = on_signal;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+
+        std::printf("KRX3 simulator ready on %s\n", sim.PortPath().c_str());
+        std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",
+                    sim.PortPath().c_str(), sim.Logs().size());
+        std::fflush(stdout);
+
+        std::size_t shown = 0;
+        while (!g_quit) {
+            const auto commands = sim.Commands();
+            for (; shown < commands.size(); ++shown) std::printf("< %s\n", printable(commands[shown].text).c_str());
+            std::fflush(stdout);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "krx3-sim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,497 @@
+// A KRX3 played on a pseudo-terminal (see simulator.h).
+//
+// One device thread owns the master side: it gathers commands, records them
+// the moment their carriage return is read (also while a reply is still
+// going out, so the tool's pauses show in the record), and writes the
+// replies. Every wait of that thread is short or interruptible, so the
+// destructor and HangUp() never wait on a tool that stopped reading.
+#include "simulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+#include "fatdss.h"
+
+namespace krx3sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr double kLineRate = 11520.0;  // 115200 baud, 10 bits a byte
+constexpr std::size_t kPacedChunk = 32;  // about 2.8 ms of line time
+constexpr std::size_t kWriteChunk = 64 * 1024;
+
+// ---- DOS date-time arithmetic (proleptic Gregorian, no time zone) ----
+
+struct DateTime {
+    int year, month, day, hour, min, sec;
+};
+
+DateTime from_dos(std::uint32_t v) {
+    return DateTime{1980 + static_cast<int>(v >> 25),      static_cast<int>((v >> 21) & 0xF),
+                    static_cast<int>((v >> 16) & 0x1F),    static_cast<int>((v >> 11) & 0x1F),
+                    static_cast<int>((v >> 5) & 0x3F),     static_cast<int>((v & 0x1F) * 2)};
+}
+
+std::uint32_t to_dos(const DateTime& t) {
+    return (static_cast<std::uint32_t>(t.year - 1980) << 25) | (static_cast<std::uint32_t>(t.month) << 21) |
+           (static_cast<std::uint32_t>(t.day) << 16) | (static_cast<std::uint32_t>(t.hour) << 11) |
+           (static_cast<std::uint32_t>(t.min) << 5) | static_cast<std::uint32_t>(t.sec / 2);
+}
+
+long long days_from_civil(int y, int m, int d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+long long seconds_of(const DateTime& t) {
+    return days_from_civil(t.year, t.month, t.day) * 86400LL + t.hour * 3600 + t.min * 60 + t.sec;
+}
+
+DateTime from_seconds(long long s) {
+    long long z = s / 86400;
+    long long rem = s % 86400;
+    if (rem < 0) {
+        rem += 86400;
+        --z;
+    }
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int y = static_cast<int>(yoe + era * 400 + (m <= 2));
+    return DateTime{y, m, d, static_cast<int>(rem / 3600), static_cast<int>(rem / 60 % 60), static_cast<int>(rem % 60)};
+}
+
+std::string stamp(const DateTime& t) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.min, t.sec);
+    return buf;
+}
+
+// One plausible record of a logger with three channels, deterministic in k.
+std::string sample_line(const DateTime& t, long long k) {
+    char buf[96];
+    const long long a = 1234 + (k * 37) % 250;
+    const long long b = 330 - (k * 11) % 60;
+    const long long c = 215 + (k * 7) % 40;
+    std::snprintf(buf, sizeof buf, ";ch1=%lld.%02lld;ch2=%lld.%02lld;ch3=%lld.%lld", a / 100, a % 100, b / 100, b % 100,
+                  c / 10, c % 10);
+    return stamp(t) + buf;
+}
+
+constexpr int kSampleStep = 10;  // seconds between two records of a sample log
+
+bool parse_stamp(const std::string& s, DateTime* t) {
+    int y, mo, d, h, mi, se;
+    char sep;
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &sep, &h, &mi, &se) != 7) return false;
+    if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
+    *t = DateTime{y, mo, d, h, mi, se};
+    return true;
+}
+
+bool parse_file_name(const std::string& name, DateTime* t) {
+    int y, mo, d, h, mi, se;
+    int used = 0;
+    if (std::sscanf(name.c_str(), "%4d_%2d_%2d_%2d_%2d_%2d.log%n", &y, &mo, &d, &h, &mi, &se, &used) != 6) return false;
+    if (static_cast<std::size_t>(used) != name.size()) return false;
+    if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
+    *t = DateTime{y, mo, d, h, mi, se};
+    return true;
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+std::vector<Log> SampleLogs(int count, int lines, std::uint32_t first_start) {
+    std::vector<Log> logs;
+    long long start = seconds_of(from_dos(first_start));
+    start -= start % 2;  // DOS times have two-second steps
+    for (int i = 0; i < count; ++i) {
+        Log log;
+        const long long stop = start + static_cast<long long>(lines > 0 ? lines - 1 : 0) * kSampleStep;
+        log.start_code = code_of(to_dos(from_seconds(start)));
+        log.stop_code = code_of(to_dos(from_seconds(stop)));
+        log.lines.reserve(static_cast<std::size_t>(lines > 0 ? lines : 0));
+        for (int k = 0; k < lines; ++k)
+            log.lines.push_back(sample_line(from_seconds(start + static_cast<long long>(k) * kSampleStep), k));
+        logs.push_back(std::move(log));
+        // The next log begins a day and some hours later.
+        start = stop + 26 * 3600 + 17 * 60 + 4;
+    }
+    return logs;
+}
+
+std::vector<Log> LogsFromFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (ends_with(name, ".log")) names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+
+    std::vector<Log> logs;
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) continue;
+        Log log;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            log.lines.push_back(line);
+        }
+
+        DateTime start;
+        if (!parse_file_name(name, &start)) {
+            struct stat st;
+            if (::stat(path.c_str(), &st) != 0) continue;
+            struct tm tm {};
+            ::localtime_r(&st.st_mtime, &tm);
+            start = DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+            if (start.year < 1980) start = DateTime{1980, 1, 1, 0, 0, 0};
+        }
+        // The stop is the time of the last record when it carries one.
+        DateTime stop;
+        if (log.lines.empty() || !parse_stamp(log.lines.back(), &stop) || seconds_of(stop) < seconds_of(start))
+            stop = from_seconds(seconds_of(start) + static_cast<long long>(log.lines.size()) * kSampleStep);
+        log.start_code = code_of(to_dos(start));
+        log.stop_code = code_of(to_dos(stop));
+        logs.push_back(std::move(log));
+    }
+    return logs;
+}
+
+struct Simulator::Impl {
+    int master = -1;
+    int slave = -1;  // held so the line stays up between the tool's opens
+    std::string path;
+
+    mutable std::mutex mu;
+    mutable std::condition_variable cv;  // commands, hang-up, shutdown
+    Behaviour behaviour;
+    std::vector<Log> logs;
+    std::vector<Command> commands;
+    bool hung = false;
+
+    std::atomic<bool> quit{false};
+    std::atomic<bool> hangup_requested{false};
+    std::thread device;
+
+    // Device thread only.
+    std::string pending;
+    std::deque<std::string> queue;
+
+    bool stopping() const { return quit.load() || hangup_requested.load(); }
+
+    // Waits until `t` unless the device is being stopped; false then.
+    bool wait_until(Clock::time_point t) {
+        std::unique_lock<std::mutex> lock(mu);
+        return !cv.wait_until(lock, t, [this] { return stopping(); });
+    }
+
+    void pump_input() {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) return;
+            for (ssize_t i = 0; i < n; ++i) {
+                const char c = buf[i];
+                if (c == '\n') continue;
+                if (c != '\r') {
+                    pending.push_back(c);
+                    continue;
+                }
+                {
+                    std::lock_guard<std::mutex> lock(mu);
+                    commands.push_back(Command{pending, Clock::now()});
+                }
+                cv.notify_all();
+                queue.push_back(pending);
+                pending.clear();
+            }
+        }
+    }
+
+    void hang_up_now() {
+        ::close(master);
+        ::close(slave);
+        master = slave = -1;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            hung = true;
+        }
+        cv.notify_all();
+    }
+
+    // Waits (bounded) until the tool has taken every byte sent so far, so a
+    // hang-up in the middle of a reply cuts it at a known place.
+    void wait_taken() {
+        const auto until = Clock::now() + milliseconds(2000);
+        int quiet = 0;
+        while (quiet < 3 && Clock::now() < until && !quit.load()) {
+            int unread = 0;
+            if (::ioctl(slave, FIONREAD, &unread) != 0) return;
+            quiet = unread == 0 ? quiet + 1 : 0;
+            std::this_thread::sleep_for(milliseconds(2));
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+
+    struct Reply {
+        Behaviour b;
+        bool abort_on_command = false;
+        long sent = 0;
+        long lines = 0;
+        Clock::time_point pace_start = Clock::now();
+        long paced = 0;
+        bool hung_up = false;
+    };
+
+    // Writes `data`; false when the reply has to end (shutdown, hang-up, a
+    // new command cutting an endless reply).
+    bool write_all(Reply& r, const char* data, std::size_t size) {
+        std::size_t off = 0;
+        while (off < size) {
+            if (stopping()) return false;
+            if (r.abort_on_command && !queue.empty()) return false;
+            std::size_t chunk = std::min(size - off, r.b.paced ? kPacedChunk : kWriteChunk);
+            if (r.b.close_after_bytes >= 0)
+                chunk = std::min(chunk, static_cast<std::size_t>(r.b.close_after_bytes - r.sent));
+            if (chunk == 0) {
+                wait_taken();
+                hang_up_now();
+                r.hung_up = true;
+                return false;
+            }
+            if (r.b.paced) {
+                const auto due = r.pace_start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(r.paced / kLineRate));
+                if (due > Clock::now() && !wait_until(due)) return false;
+            }
+            pollfd pfd{master, POLLOUT | POLLIN, 0};
+            const int rc = ::poll(&pfd, 1, 5);
+            if (rc < 0 && errno != EINTR) return false;
+            if (rc <= 0) continue;
+            if (pfd.revents & POLLIN) pump_input();
+            if (!(pfd.revents & POLLOUT)) continue;
+            const ssize_t n = ::write(master, data + off, chunk);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+                return false;
+            }
+            off += static_cast<std::size_t>(n);
+            r.sent += n;
+            r.paced += n;
+        }
+        if (r.b.close_after_bytes >= 0 && r.sent >= r.b.close_after_bytes) {
+            wait_taken();
+            hang_up_now();
+            r.hung_up = true;
+            return false;
+        }
+        return true;
+    }
+
+    bool send_line(Reply& r, const std::string& line) {
+        std::string bytes = line;
+        bytes += r.b.line_end;
+        if (!write_all(r, bytes.data(), bytes.size())) return false;
+        ++r.lines;
+        if (r.b.pause_every_lines > 0 && r.lines % r.b.pause_every_lines == 0 && r.b.pause.count() > 0) {
+            if (!wait_until(Clock::now() + r.b.pause)) return false;
+            r.pace_start = Clock::now();
+            r.paced = 0;
+        }
+        return true;
+    }
+
+    void answer(const std::string& cmd) {
+        Reply r;
+        std::vector<std::string> lines;
+        bool endless = false;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            r.b = behaviour;
+            if (r.b.silent) return;
+            if (cmd == "md mach" || cmd == "fs stop") {
+                lines.push_back("ok");
+            } else if (cmd == "fs list") {
+                for (const Log& l : logs) lines.push_back(l.start_code + " " + l.stop_code);
+            } else if (cmd.compare(0, 8, "fs read ") == 0) {
+                const std::string name = cmd.substr(8);
+                for (const Log& l : logs)
+                    if (l.start_code == name) lines = l.lines;
+                endless = r.b.endless_reply;
+            } else if (cmd.compare(0, 7, "fs del ") == 0) {
+                const std::string name = cmd.substr(7);
+                logs.erase(std::remove_if(logs.begin(), logs.end(),
+                                          [&name](const Log& l) { return l.start_code == name; }),
+                           logs.end());
+                lines.push_back("ok");
+            } else {
+                lines.push_back("?");
+            }
+        }
+        if (r.b.delay_before_reply.count() > 0 && !wait_until(Clock::now() + r.b.delay_before_reply)) return;
+        r.pace_start = Clock::now();
+
+        if (!endless) {
+            for (const std::string& l : lines)
+                if (!send_line(r, l)) break;
+        } else {
+            // Round and round the log (or made-up records) until a new
+            // command, a hang-up or the end of the simulator.
+            r.abort_on_command = true;
+            const DateTime base = from_dos(0x4ACF53CA);
+            for (long long k = 0;; ++k) {
+                const std::string line =
+                    lines.empty() ? sample_line(from_seconds(seconds_of(base) + k * kSampleStep), k)
+                                  : lines[static_cast<std::size_t>(k) % lines.size()];
+                if (!send_line(r, line)) break;
+            }
+        }
+    }
+
+    void run() {
+        while (!quit.load()) {
+            if (hangup_requested.load()) {
+                hang_up_now();
+                return;
+            }
+            pollfd pfd{master, POLLIN, 0};
+            const int rc = ::poll(&pfd, 1, 10);
+            if (rc > 0 && (pfd.revents & POLLIN)) pump_input();
+            while (!queue.empty() && !stopping()) {
+                const std::string cmd = queue.front();
+                queue.pop_front();
+                answer(cmd);
+                if (master < 0) return;
+            }
+        }
+    }
+};
+
+Simulator::Simulator(std::vector<Log> logs) : impl_(new Impl) {
+    Impl& s = *impl_;
+    s.logs = std::move(logs);
+    s.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (s.master < 0) throw std::runtime_error(std::string("posix_openpt: ") + std::strerror(errno));
+    auto fail = [&s](const char* what) {
+        const int err = errno;
+        if (s.slave >= 0) ::close(s.slave);
+        ::close(s.master);
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(err));
+    };
+    if (::grantpt(s.master) != 0) fail("grantpt");
+    if (::unlockpt(s.master) != 0) fail("unlockpt");
+    {
+        // ptsname() shares one buffer among all callers.
+        static std::mutex name_mutex;
+        std::lock_guard<std::mutex> lock(name_mutex);
+        const char* name = ::ptsname(s.master);
+        if (!name) fail("ptsname");
+        s.path = name;
+    }
+    ::fcntl(s.master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(s.master, F_SETFL, ::fcntl(s.master, F_GETFL) | O_NONBLOCK);
+    s.slave = ::open(s.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (s.slave < 0) fail("open slave");
+    // Raw at once: no echo of the replies back to the device side and no
+    // line-end translation before the tool has configured its side.
+    termios tio;
+    if (::tcgetattr(s.slave, &tio) != 0) fail("tcgetattr");
+    ::cfmakeraw(&tio);
+    if (::tcsetattr(s.slave, TCSANOW, &tio) != 0) fail("tcsetattr");
+    s.device = std::thread([&s] { s.run(); });
+}
+
+Simulator::~Simulator() {
+    impl_->quit.store(true);
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+    }
+    impl_->cv.notify_all();
+    impl_->device.join();
+    if (impl_->master >= 0) ::close(impl_->master);
+    if (impl_->slave >= 0) ::close(impl_->slave);
+}
+
+const std::string& Simulator::PortPath() const { return impl_->path; }
+
+void Simulator::SetBehaviour(const Behaviour& b) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->behaviour = b;
+}
+
+Behaviour Simulator::GetBehaviour() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->behaviour;
+}
+
+void Simulator::SetLogs(std::vector<Log> logs) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->logs = std::move(logs);
+}
+
+std::vector<Log> Simulator::Logs() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->logs;
+}
+
+std::vector<Command> Simulator::Commands() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->commands;
+}
+
+void Simulator::ClearCommands() {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->commands.clear();
+}
+
+bool Simulator::WaitForCommands(std::size_t n, std::chrono::milliseconds bound) const {
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    return impl_->cv.wait_for(lock, bound, [this, n] { return impl_->commands.size() >= n; });
+}
+
+void Simulator::HangUp() {
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    impl_->hangup_requested.store(true);
+    impl_->cv.notify_all();
+    impl_->cv.wait_for(lock, std::chrono::seconds(5), [this] { return impl_->hung; });
+}
+
+}  // namespace krx3sim
