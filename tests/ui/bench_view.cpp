@@ -5,6 +5,7 @@
 // 2. A paced upload (115200 baud): the largest gap between two runs of a 1 ms
 //    timer on the UI thread, i.e. the longest the window did not respond.
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QProgressBar>

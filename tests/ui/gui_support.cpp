@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
 
@@ -72,7 +73,7 @@ ModalAnswers::Answer ModalAnswers::Save(const QString& path) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
         if (!dialog) return false;
         dialog->selectFile(path);
-        dialog->accept();
+        static_cast<QDialog*>(dialog)->accept();
         return true;
     };
 }

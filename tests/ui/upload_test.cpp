@@ -109,7 +109,7 @@ TEST_F(UploadTest, AnUploadIsSavedAndViewedBackLineForLine) {
             EXPECT_EQ(dialog->selectedFiles().value(0).section('/', -1), QStringLiteral("2021_02_01_08_30_00.log"));
             EXPECT_FALSE(AllEnabled()) << "buttons usable during the upload";
             dialog->selectFile(path);
-            dialog->accept();
+            static_cast<QDialog*>(dialog)->accept();
             return true;
         });
         QTest::mouseClick(w.Button3, Qt::LeftButton);
@@ -382,7 +382,7 @@ TEST_F(UploadTest, ViewLogIgnoresMissingFilesAndReportsUnreadableOnes) {
             // load only when its name is handed over directly.
             dialog->selectFile(Path("folder.log"));
             emit dialog->fileSelected(Path("folder.log"));
-            dialog->done(QDialog::Accepted);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
             return true;
         });
         answers.Add(ModalAnswers::ClickOk());

@@ -77,7 +77,8 @@ protected:
     // Runs `step` on the UI thread and waits for it. An exception the step
     // throws is thrown again here. Throws EThreadTerminated without running
     // the step when the worker was asked to terminate or there is no
-    // dispatcher; a step already running is waited for.
+    // dispatcher; a step already running is waited for. A step the
+    // dispatcher destroys without running it also ends in EThreadTerminated.
     void Synchronize(const std::function<void()>& step);
     template <class T>
     void Synchronize(void (T::*step)()) {
