@@ -24,6 +24,10 @@
 
 TForm1* Form1 = nullptr;
 
+// The icon's images live in a resource of this static library; the linker
+// keeps them only when something names them.
+static void initResources() { Q_INIT_RESOURCE(krx3); }
+
 namespace {
 
 const char kAppTitle[] = "KRX3 LogFile Upload Tool";
@@ -74,7 +78,10 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
         w->setFont(f);
     }
     setBackgroundRole(QPalette::Button);
-    setWindowIcon(QIcon(QStringLiteral(":/krx3/icon.ico")));
+    initResources();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/krx3/%1.png").arg(size));
+    setWindowIcon(icon);
     RichEdit1->document()->setUndoRedoEnabled(false);
 
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save KRX3 Logfile (.log)"));

@@ -43,7 +43,7 @@ struct Window {
     std::unique_ptr<TForm1> form;
     Window(const std::string& port) {
         if (!list) list = new TStringList;
-        TForm1::SetRegistryFactory([] { return RecordedRegistryFromText(std::string()); });
+        TForm1::SetRegistryFactory([] { return RecordedRegistryFromText("Windows Registry Editor Version 5.00\n"); });
         form = std::make_unique<TForm1>();
         form->show();
         form->ComboBox1->setEditText(QString::fromStdString(port));

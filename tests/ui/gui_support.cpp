@@ -68,11 +68,19 @@ ModalAnswers::Answer ModalAnswers::CloseBox() {
     };
 }
 
+void TypeFileName(QFileDialog* dialog, const QString& path) {
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (edit)
+        edit->setText(path);
+    else
+        dialog->selectFile(path);
+}
+
 ModalAnswers::Answer ModalAnswers::Save(const QString& path) {
     return [path](QWidget* w) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
         if (!dialog) return false;
-        dialog->selectFile(path);
+        TypeFileName(dialog, path);
         static_cast<QDialog*>(dialog)->accept();
         return true;
     };
@@ -109,7 +117,8 @@ void WindowTest::TearDown() {
 }
 
 TForm1& WindowTest::Open(const std::string& registry) {
-    TForm1::SetRegistryFactory([registry] { return RecordedRegistryFromText(registry); });
+    const std::string text = registry.empty() ? std::string("Windows Registry Editor Version 5.00\n") : registry;
+    TForm1::SetRegistryFactory([text] { return RecordedRegistryFromText(text); });
     form_ = std::make_unique<TForm1>();
     form_->show();
     WaitFor([this] { return form_->isVisible(); });

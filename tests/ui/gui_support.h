@@ -25,6 +25,9 @@
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
 
+// Types a file name into a file dialog's name field, as a user does.
+void TypeFileName(QFileDialog* dialog, const QString& path);
+
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has
 // dealt with it. Every box's text is recorded.

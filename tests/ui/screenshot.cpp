@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const bool first = argc > 2 && std::string(argv[2]) == "first";
     krx3sim::Simulator sim(krx3sim::SampleLogs(4, 60));
-    TForm1::SetRegistryFactory([] { return RecordedRegistryFromText(std::string()); });
+    TForm1::SetRegistryFactory([] { return RecordedRegistryFromText("Windows Registry Editor Version 5.00\n"); });
     TForm1 form;
     form.show();
     WaitFor([&] { return form.isVisible(); });

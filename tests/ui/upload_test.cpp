@@ -108,7 +108,7 @@ TEST_F(UploadTest, AnUploadIsSavedAndViewedBackLineForLine) {
             // The dialog proposes the log's default name.
             EXPECT_EQ(dialog->selectedFiles().value(0).section('/', -1), QStringLiteral("2021_02_01_08_30_00.log"));
             EXPECT_FALSE(AllEnabled()) << "buttons usable during the upload";
-            dialog->selectFile(path);
+            TypeFileName(dialog, path);
             static_cast<QDialog*>(dialog)->accept();
             return true;
         });
@@ -380,8 +380,7 @@ TEST_F(UploadTest, ViewLogIgnoresMissingFilesAndReportsUnreadableOnes) {
             if (!dialog) return false;
             // A folder cannot be chosen in the dialog itself; it reaches the
             // load only when its name is handed over directly.
-            dialog->selectFile(Path("folder.log"));
-            emit dialog->fileSelected(Path("folder.log"));
+            TypeFileName(dialog, Path("folder.log"));
             static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
             return true;
         });
