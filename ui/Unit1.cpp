@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -77,6 +78,10 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
         f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
         w->setFont(f);
     }
+    // The captions size themselves to their text, as they do with Tahoma
+    // at the layout's sizes; a substitute face may need a few pixels more.
+    for (QLabel* l : {Label1, Label2, Label3, Label4})
+        l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
     setBackgroundRole(QPalette::Button);
     initResources();
     QIcon icon;

@@ -3,6 +3,7 @@
 //
 //   screenshot <output.png> [first]   ("first": the window as it first shows)
 #include <QApplication>
+#include <QComboBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTest>
