@@ -30,7 +30,7 @@ QString local(const std::string& s) { return QString::fromLocal8Bit(s.data(), st
 
 // ---------------------------------------------------------------- TWorker
 
-std::function<void(const char*)> TWorker::FaultPoint;
+std::function<void(const char*)> TWorker::Checkpoint;
 
 void TWorker::ButtonsFalse() { Form1->ControlsForRun(); }
 
@@ -147,7 +147,7 @@ void TListLogsThread::Execute() {
         Sleep(100);
         const ExchangeEnd end = mlt_cmd("fs list\r", *list, 1);
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
-        if (FaultPoint) FaultPoint("listed");
+        if (Checkpoint) Checkpoint("listed");
 
         for (int i = 0; i < list->Count(); ++i) {
             fatdss_t entry;
@@ -254,7 +254,7 @@ void TUploadLogThread::Execute() {
         const ExchangeEnd end =
             slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
-        if (FaultPoint) FaultPoint("uploaded");
+        if (Checkpoint) Checkpoint("uploaded");
 
         // The view takes the lines in blocks: one step per line would keep
         // the window busy for seconds on a long log.
@@ -269,6 +269,7 @@ void TUploadLogThread::Execute() {
             SetStr(block);
             Synchronize(&TUploadLogThread::RichEdit1Add);
         }
+        if (Checkpoint) Checkpoint("shown");
         CloseCom();
 
         if (lines.empty()) {

@@ -28,9 +28,11 @@ public:
     // Shows Str as an error in a message box titled with the worker's action.
     void ShowError();
 
-    // Fault injection for tests: when set, called at named points of a run
-    // ("listed", "uploaded"); what it throws takes the run's error path.
-    static std::function<void(const char* point)> FaultPoint;
+    // For tests and benchmarks: when set, called on the worker's thread at
+    // named points of a run: "listed" (the listing's reply ended),
+    // "uploaded" (the log's reply ended), "shown" (the view holds the whole
+    // log). What it throws takes the run's error path.
+    static std::function<void(const char* point)> Checkpoint;
 
 protected:
     virtual const char* Action() const = 0;
@@ -77,7 +79,7 @@ public:
     void SaveToFile();
 
     // Lines per view step when the view is filled after the reply.
-    static constexpr std::size_t kLinesPerStep = 4096;
+    static constexpr std::size_t kLinesPerStep = 8192;
 
 protected:
     void Execute() override;

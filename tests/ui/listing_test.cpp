@@ -58,7 +58,7 @@ bool AllButtons(TForm1& w, bool enabled) {
 class ListingTest : public WindowTest {
 protected:
     void TearDown() override {
-        TWorker::FaultPoint = nullptr;
+        TWorker::Checkpoint = nullptr;
         WindowTest::TearDown();
     }
     void List() {
@@ -222,7 +222,7 @@ TEST_F(ListingTest, ASecondClickStartsNoSecondRun) {
 TEST_F(ListingTest, AnErrorInsideARunClosesThePortAndRestoresTheButtons) {
     TForm1& w = Open();
     TypePort(sim_.PortPath());
-    TWorker::FaultPoint = [](const char* point) {
+    TWorker::Checkpoint = [](const char* point) {
         if (std::string(point) == "listed") throw std::runtime_error("decoder exploded");
     };
     ModalAnswers answers;

@@ -65,7 +65,7 @@ QByteArray WithCrLf(const std::vector<std::string>& lines) {
 class UploadTest : public WindowTest {
 protected:
     void TearDown() override {
-        TWorker::FaultPoint = nullptr;
+        TWorker::Checkpoint = nullptr;
         WindowTest::TearDown();
     }
     // Opens the window on the simulator and lists its logs.
