@@ -181,3 +181,9 @@ std::string duration_text(const fatdss_t& e)
                   static_cast<int>(e.dur_m), static_cast<int>(e.dur_s));
     return buffer;
 }
+
+std::uint32_t dos_value(int year, int month, int day, int hour, int min, int sec) {
+    return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
+           (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
+           (static_cast<std::uint32_t>(min) << 5) | static_cast<std::uint32_t>(sec / 2);
+}

@@ -57,6 +57,10 @@ std::uint32_t code_value(const std::string& word);
 // letters "A".."Z").
 std::string code_of(std::uint32_t value);
 
+// The DOS date-time value of the given fields (the second rounded down to
+// an even one); the inverse of fatdt_of for valid fields.
+std::uint32_t dos_value(int year, int month, int day, int hour, int min, int sec);
+
 // Splits a DOS date-time value into its fields, without any correction.
 fatdt_t fatdt_of(std::uint32_t value);
 

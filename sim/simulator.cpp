@@ -51,11 +51,7 @@ DateTime from_dos(std::uint32_t v) {
                     static_cast<int>((v >> 5) & 0x3F),     static_cast<int>((v & 0x1F) * 2)};
 }
 
-std::uint32_t to_dos(const DateTime& t) {
-    return (static_cast<std::uint32_t>(t.year - 1980) << 25) | (static_cast<std::uint32_t>(t.month) << 21) |
-           (static_cast<std::uint32_t>(t.day) << 16) | (static_cast<std::uint32_t>(t.hour) << 11) |
-           (static_cast<std::uint32_t>(t.min) << 5) | static_cast<std::uint32_t>(t.sec / 2);
-}
+std::uint32_t to_dos(const DateTime& t) { return dos_value(t.year, t.month, t.day, t.hour, t.min, t.sec); }
 
 long long days_from_civil(int y, int m, int d) {
     y -= m <= 2;

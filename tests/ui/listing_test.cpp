@@ -24,12 +24,6 @@ namespace {
 using krx3sim::Log;
 using krx3sim::Simulator;
 
-std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
-    return (static_cast<std::uint32_t>(y - 1980) << 25) | (static_cast<std::uint32_t>(mo) << 21) |
-           (static_cast<std::uint32_t>(d) << 16) | (static_cast<std::uint32_t>(h) << 11) |
-           (static_cast<std::uint32_t>(mi) << 5) | static_cast<std::uint32_t>(s / 2);
-}
-
 Log MakeLog(std::uint32_t start, std::uint32_t stop, int lines = 3) {
     Log log{code_of(start), code_of(stop), {}};
     for (int i = 0; i < lines; ++i) log.lines.push_back("line " + std::to_string(i));
@@ -38,9 +32,9 @@ Log MakeLog(std::uint32_t start, std::uint32_t stop, int lines = 3) {
 
 // Three logs, handed to the device latest first.
 std::vector<Log> ThreeLogs() {
-    return {MakeLog(Dos(2021, 2, 1, 8, 30, 0), Dos(2021, 2, 1, 9, 0, 0)),
-            MakeLog(Dos(2017, 6, 15, 10, 30, 20), Dos(2017, 6, 15, 12, 45, 58)),
-            MakeLog(Dos(2019, 12, 31, 23, 59, 58), Dos(2020, 1, 2, 2, 3, 4))};
+    return {MakeLog(dos_value(2021, 2, 1, 8, 30, 0), dos_value(2021, 2, 1, 9, 0, 0)),
+            MakeLog(dos_value(2017, 6, 15, 10, 30, 20), dos_value(2017, 6, 15, 12, 45, 58)),
+            MakeLog(dos_value(2019, 12, 31, 23, 59, 58), dos_value(2020, 1, 2, 2, 3, 4))};
 }
 
 std::vector<std::string> Texts(const std::vector<krx3sim::Command>& commands) {
@@ -127,7 +121,7 @@ TEST_F(ListingTest, ChoosingAnEntryShowsItsDetailsAndTypingIsIgnored) {
     w.ComboBox2->setCurrentIndex(1);
     EXPECT_EQ(w.Label6->text(), QStringLiteral("2019-12-31 23:59:58"));
     EXPECT_EQ(w.Label8->text(), QStringLiteral("26h 3m 6s"));
-    EXPECT_EQ(cf.name, code_of(Dos(2019, 12, 31, 23, 59, 58)));
+    EXPECT_EQ(cf.name, code_of(dos_value(2019, 12, 31, 23, 59, 58)));
 }
 
 TEST_F(ListingTest, AnEmptyListingAfterAFullOneLeavesNothingBehind) {

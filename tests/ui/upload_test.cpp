@@ -27,12 +27,6 @@ namespace {
 using krx3sim::Log;
 using krx3sim::Simulator;
 
-std::uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
-    return (static_cast<std::uint32_t>(y - 1980) << 25) | (static_cast<std::uint32_t>(mo) << 21) |
-           (static_cast<std::uint32_t>(d) << 16) | (static_cast<std::uint32_t>(h) << 11) |
-           (static_cast<std::uint32_t>(mi) << 5) | static_cast<std::uint32_t>(s / 2);
-}
-
 // What a field log may hold: degree signs and other bytes above 0x7F, an
 // empty line, a line far longer than 255 bytes.
 std::vector<std::string> OddLines() {
@@ -44,10 +38,10 @@ std::vector<std::string> OddLines() {
 }
 
 Log FirstLog(std::vector<std::string> lines) {
-    return Log{code_of(Dos(2021, 2, 1, 8, 30, 0)), code_of(Dos(2021, 2, 1, 9, 0, 0)), std::move(lines)};
+    return Log{code_of(dos_value(2021, 2, 1, 8, 30, 0)), code_of(dos_value(2021, 2, 1, 9, 0, 0)), std::move(lines)};
 }
 Log SecondLog() {
-    return Log{code_of(Dos(2021, 3, 5, 12, 0, 0)), code_of(Dos(2021, 3, 5, 12, 10, 0)), {"second log"}};
+    return Log{code_of(dos_value(2021, 3, 5, 12, 0, 0)), code_of(dos_value(2021, 3, 5, 12, 10, 0)), {"second log"}};
 }
 
 QByteArray FileBytes(const QString& path) {
@@ -125,7 +119,7 @@ TEST_F(UploadTest, AnUploadIsSavedAndViewedBackLineForLine) {
         EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
         const auto commands = sim_.Commands();
         ASSERT_FALSE(commands.empty());
-        EXPECT_EQ(commands.back().text, "fs read " + code_of(Dos(2021, 2, 1, 8, 30, 0)));
+        EXPECT_EQ(commands.back().text, "fs read " + code_of(dos_value(2021, 2, 1, 8, 30, 0)));
 
         // View Log reads the file back to the same lines.
         w.RichEdit1->setPlainText(QStringLiteral("something else"));
@@ -229,7 +223,7 @@ TEST_F(UploadTest, ALostLineIsReportedBeforeTheSave) {
 TEST_F(UploadTest, ProgressFollowsTheLinesWhileTheyArrive) {
     std::vector<std::string> lines;
     for (int i = 0; i < 400; ++i) lines.push_back("measurement " + std::to_string(i) + std::string(20, '.'));
-    sim_.SetLogs({Log{code_of(Dos(2021, 2, 1, 8, 0, 0)), code_of(Dos(2021, 2, 1, 8, 6, 0)), lines}});
+    sim_.SetLogs({Log{code_of(dos_value(2021, 2, 1, 8, 0, 0)), code_of(dos_value(2021, 2, 1, 8, 6, 0)), lines}});
     TForm1& w = Listed();
     krx3sim::Behaviour paced;
     paced.paced = true;
