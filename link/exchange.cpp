@@ -67,7 +67,8 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 
     if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
     // A command is written up to its first NUL, as a C string would be.
-    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write)) return ExchangeEnd::WriteFailed;
+    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop))
+        return g_stop.load(std::memory_order_acquire) ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
     std::this_thread::sleep_for(lim.pause);
 
     const auto until = Clock::now() + lim.time;
@@ -135,6 +136,7 @@ ExchangeBounds DefaultExchangeBounds() {
     b.mlt_bytes = 4u * 1024u * 1024u;
     b.slt_bytes = 256u * 1024u * 1024u;
     b.reply_time = milliseconds(10000);
+    b.list_time = milliseconds(120000);
     return b;
 }
 
@@ -161,7 +163,7 @@ std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
 
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.mlt_bytes, true, b.reply_time, milliseconds(2), false};
+    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false};
     std::string line;
     return run(cmd, budget, lim, line, [&list](const std::string& l) { add_line(list, l); });
 }

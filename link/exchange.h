@@ -41,7 +41,8 @@ struct ExchangeBounds {
     std::size_t krx_bytes;               // krx_cmd's reply
     std::size_t mlt_bytes;               // mlt_cmd's reply (the log listing)
     std::size_t slt_bytes;               // slt_cmd's reply (a whole log)
-    std::chrono::milliseconds reply_time;  // krx_cmd and mlt_cmd only; a log may take hours
+    std::chrono::milliseconds reply_time;  // krx_cmd's reply
+    std::chrono::milliseconds list_time;   // mlt_cmd's reply; slt_cmd has none: a log may take hours
 };
 ExchangeBounds DefaultExchangeBounds();
 void SetExchangeBounds(const ExchangeBounds& bounds);  // tests lower them

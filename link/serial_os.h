@@ -2,6 +2,7 @@
 // per OS (serial_posix.cpp, serial_win32.cpp), chosen by the build.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -22,8 +23,11 @@ enum class Read { Byte, Idle, Failed };
 Read ReadByte(com_handle_t h, unsigned char* byte);
 
 // Writes all of `data`, waiting at most `bound` for flow control to let it
-// out. False when the write failed or did not complete in time.
-bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound);
+// out, and giving up within about 25 ms once *stop (when given) is set.
+// False when the write failed, did not complete in time or was stopped;
+// what is still queued is then dropped, so it cannot reach the device later.
+bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
+           const std::atomic<bool>* stop = nullptr);
 
 void Close(com_handle_t h);
 

@@ -184,10 +184,12 @@ Read ReadByte(com_handle_t h, unsigned char* byte) {
     }
 }
 
-bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound) {
+bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
+           const std::atomic<bool>* stop) {
     Port* p = port_of(h);
     if (!p) return false;
     const auto deadline = Clock::now() + bound;
+    auto stopped = [stop] { return stop && stop->load(std::memory_order_acquire); };
 
     auto give_up = [p] {
         ::tcflush(p->fd, TCOFLUSH);
@@ -205,9 +207,9 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
         // Flow control holds the line (or the queue is full): wait for room.
         int ms = remaining_ms(deadline);
-        if (ms == 0) return give_up();
+        if (ms == 0 || stopped()) return give_up();
         pollfd pfd{p->fd, POLLOUT, 0};
-        int rc = ::poll(&pfd, 1, ms);
+        int rc = ::poll(&pfd, 1, ms < 25 ? ms : 25);
         if (rc < 0 && errno != EINTR) return false;
         if (rc > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
     }
@@ -217,7 +219,7 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     for (;;) {
         int queued = 0;
         if (::ioctl(p->fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
-        if (Clock::now() >= deadline) return give_up();
+        if (Clock::now() >= deadline || stopped()) return give_up();
         sleep_1ms();
     }
 #endif

@@ -18,8 +18,9 @@ namespace serial_os {
 namespace {
 
 constexpr DWORD kReadTimeoutMs = 25;
-// The write time-out set at open; Write sets the one each call asks for.
-constexpr DWORD kDefaultWriteMs = 3000;
+// The longest one WriteFile waits for flow control; Write loops over such
+// slices until its bound.
+constexpr DWORD kWriteSliceMs = 25;
 
 HANDLE handle_of(com_handle_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -115,7 +116,7 @@ com_handle_t Open(const std::string& port, std::string* error) {
     // usable is decided by the time-outs, the last step.
     SetCommState(h, &dcb);
 
-    COMMTIMEOUTS t = timeouts(kDefaultWriteMs);
+    COMMTIMEOUTS t = timeouts(kWriteSliceMs);
     if (!SetCommTimeouts(h, &t)) {
         const DWORD code = GetLastError();
         CloseHandle(h);
@@ -133,17 +134,19 @@ Read ReadByte(com_handle_t h, unsigned char* byte) {
     return got == 1 ? Read::Byte : Read::Idle;
 }
 
-bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound) {
+bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
+           const std::atomic<bool>* stop) {
     if (h == INVALID_COM_HANDLE) return false;
     const HANDLE port = handle_of(h);
-    const DWORD ms = bound.count() <= 0 ? 1 : bound.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(bound.count());
+    // Each WriteFile waits at most one slice, so that a stop request is seen
+    // within about 25 ms; the bound holds for the whole write.
     COMMTIMEOUTS t{};
-    if (!GetCommTimeouts(port, &t) || t.WriteTotalTimeoutConstant != ms || t.WriteTotalTimeoutMultiplier != 0) {
-        t = timeouts(ms);
+    if (!GetCommTimeouts(port, &t) || t.WriteTotalTimeoutConstant != kWriteSliceMs ||
+        t.WriteTotalTimeoutMultiplier != 0) {
+        t = timeouts(kWriteSliceMs);
         if (!SetCommTimeouts(port, &t)) return false;
     }
-    // One WriteFile takes at most a DWORD of bytes; the commands are short,
-    // but the bound holds for the whole write all the same.
+    const ULONGLONG ms = bound.count() <= 0 ? 1 : static_cast<ULONGLONG>(bound.count());
     const ULONGLONG deadline = GetTickCount64() + ms;
     std::size_t done = 0;
     while (done < size) {
@@ -152,9 +155,9 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
         DWORD written = 0;
         if (!WriteFile(port, data + done, chunk, &written, nullptr)) return false;
         done += written;
-        if (written < chunk || (done < size && GetTickCount64() >= deadline)) {
-            // Held back by flow control past the bound: drop what is queued
-            // so that it does not reach the device later, out of turn.
+        if (done < size && (GetTickCount64() >= deadline || (stop && stop->load(std::memory_order_acquire)))) {
+            // Held back by flow control past the bound, or stopped: drop
+            // what is queued so that it does not reach the device later.
             PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
             return false;
         }

@@ -124,7 +124,9 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     connect(Button4, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button4Click); });
     connect(Button5, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button5Click); });
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { Guarded(&TForm1::ComboBox1Change); });
-    connect(ComboBox2, &QComboBox::currentTextChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
+    // The choice of a log is a change of the selected entry (two entries may
+    // read alike); typing selects none and so changes nothing.
+    connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
 
     Form1 = this;
     StopExchanges(false);
@@ -171,6 +173,16 @@ void TForm1::ControlsForRun() {
     Button5->setEnabled(false);
     ComboBox1->setEnabled(false);
     ComboBox2->setEnabled(false);
+}
+
+void TForm1::ControlsAfterRun(bool logs) {
+    Button1->setEnabled(true);
+    Button2->setEnabled(true);
+    Button3->setEnabled(logs);
+    Button4->setEnabled(logs);
+    Button5->setEnabled(true);
+    ComboBox1->setEnabled(true);
+    ComboBox2->setEnabled(true);
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -271,20 +283,30 @@ void TForm1::Button1Click() {
     }
 }
 
+// The click itself disables the controls, so that a second click (or a
+// change of port or log) cannot come between the click and the worker's
+// first step; the worker's last step enables them again.
+void TForm1::StartWorker(TThread* worker) {
+    ControlsForRun();
+    try {
+        worker->Resume();
+    } catch (...) {
+        delete worker;
+        ControlsAfterRun(list_state != 0);
+        throw;
+    }
+}
+
 void TForm1::Button2Click() {
     if (selport.empty()) return;
-    if (TThread::RunningCount() > 0) return;  // one run at a time
-    ControlsForRun();
-    TListLogsThread* worker = new TListLogsThread(true);
-    worker->Resume();
+    if (!Button2->isEnabled()) return;  // a run is under way
+    StartWorker(new TListLogsThread(true));
 }
 
 void TForm1::Button3Click() {
     if (selport.empty()) return;
-    if (TThread::RunningCount() > 0) return;
-    ControlsForRun();
-    TUploadLogThread* worker = new TUploadLogThread(true, selport, cf.name, cf.dur);
-    worker->Resume();
+    if (!Button3->isEnabled()) return;
+    StartWorker(new TUploadLogThread(true, selport, cf.name, cf.dur));
 }
 
 void TForm1::ComboBox2Change() {
@@ -319,15 +341,19 @@ void TForm1::Button4Click() {
                   QStringLiteral("The port \"%1\" could not be opened:\n%2\n\nThe log was not deleted.")
                       .arg(fromNarrow(selport), fromNarrow(OpenComError())));
     } else {
-        krx_cmd("md mach\r", 2);
-        krx_cmd("fs stop\r", 2);
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // This runs on the UI thread: a device that takes no command is given
+        // up on at the first one, not after three write bounds.
         ExchangeEnd end = ExchangeEnd::Silence;
-        krx_cmd("fs del " + cf.name + "\r", 1, &end);
+        krx_cmd("md mach\r", 2, &end);
+        if (end != ExchangeEnd::WriteFailed && end != ExchangeEnd::LineLost) {
+            krx_cmd("fs stop\r", 2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            krx_cmd("fs del " + cf.name + "\r", 1, &end);
+        }
         CloseCom();
-        if (end == ExchangeEnd::WriteFailed || end == ExchangeEnd::NotOpen)
+        if (end == ExchangeEnd::WriteFailed || end == ExchangeEnd::LineLost || end == ExchangeEnd::NotOpen)
             ShowError(QStringLiteral("Delete Log"),
-                      QStringLiteral("The delete command could not be sent to the device."));
+                      QStringLiteral("The device could not be reached: the log was not deleted."));
     }
     Button2Click();
 }

@@ -82,6 +82,10 @@ public:
     // boxes disabled (the combo boxes too, so that a change of port or of the
     // chosen log cannot touch `list` or `cf` while the worker uses them).
     void ControlsForRun();
+    // The state after a run: "Scan Port", "List Logs" and "View Log" and both
+    // combo boxes enabled; "Upload Log" and "Delete Log" when `logs` says the
+    // device's logs are listed.
+    void ControlsAfterRun(bool logs);
     // Sets a label's text and sizes the label to it.
     static void SetCaption(QLabel* label, const std::string& text);
     // Shows an error to the user in a modal message box.
@@ -96,6 +100,7 @@ private:
     // Runs a handler under the general error report.
     void Guarded(void (TForm1::*handler)());
     void SetComboText(QComboBox* box, const QString& text);
+    void StartWorker(TThread* worker);
 
     std::unique_ptr<Ui::TForm1> ui_;
     TQtDispatcher dispatcher_;

@@ -73,15 +73,7 @@ std::string TWorker::ExchangeProblem(ExchangeEnd end, const std::string& what) {
 
 // -------------------------------------------------------- TListLogsThread
 
-void TListLogsThread::ButtonsTrue() {
-    Form1->Button1->setEnabled(true);
-    Form1->Button2->setEnabled(true);
-    Form1->Button3->setEnabled(list_state != 0);
-    Form1->Button4->setEnabled(list_state != 0);
-    Form1->Button5->setEnabled(true);
-    Form1->ComboBox1->setEnabled(true);
-    Form1->ComboBox2->setEnabled(true);
-}
+void TListLogsThread::ButtonsTrue() { Form1->ControlsAfterRun(list_state != 0); }
 
 void TListLogsThread::ComboBox2Clear() {
     const QSignalBlocker blocker(Form1->ComboBox2);
@@ -137,8 +129,8 @@ void TListLogsThread::Execute() {
             const std::string why = OpenFailure(port, "No logs were listed.");
             CloseCom();
             NoEntries();
-            Synchronize(&TListLogsThread::ButtonsTrue);
             Report(why);
+            Synchronize(&TListLogsThread::ButtonsTrue);
             return;
         }
         Sleep(100);
@@ -167,9 +159,9 @@ void TListLogsThread::Execute() {
             NoEntries();
         }
         CloseCom();
-        Synchronize(&TListLogsThread::ButtonsTrue);
         const std::string problem = ExchangeProblem(end, "listing");
         if (!problem.empty()) Report(problem + "\nThe list may be incomplete.");
+        Synchronize(&TListLogsThread::ButtonsTrue);
     } catch (const EThreadTerminated&) {
         CloseCom();
     } catch (const std::exception& e) {
@@ -180,10 +172,13 @@ void TListLogsThread::Execute() {
             if (list) list->Clear();
             Synchronize(&TListLogsThread::ComboBox2Clear);
             NoEntries();
-            Synchronize(&TListLogsThread::ButtonsTrue);
         } catch (...) {
         }
         Report("The listing failed: " + what);
+        try {
+            Synchronize(&TListLogsThread::ButtonsTrue);
+        } catch (...) {
+        }
     }
 }
 
@@ -192,16 +187,25 @@ void TListLogsThread::Execute() {
 TUploadLogThread::TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur)
     : TWorker(CreateSuspended), port_(std::move(port)), name_(std::move(name)), dur_(dur) {}
 
-void TUploadLogThread::ButtonsTrue() {
-    for (QPushButton* b : {Form1->Button1, Form1->Button2, Form1->Button3, Form1->Button4, Form1->Button5})
-        b->setEnabled(true);
-    Form1->ComboBox1->setEnabled(true);
-    Form1->ComboBox2->setEnabled(true);
+void TUploadLogThread::ButtonsTrue() { Form1->ControlsAfterRun(true); }
+
+// The bar ignores a value outside its range (it does not clamp), and a range
+// of 0 to 0 turns it into a busy indicator. So a position past the maximum
+// shows a full bar, and a log shorter than two seconds (maximum 0) gets a
+// range of 0 to 1 that is full from its first line on.
+void TUploadLogThread::ProgressBar1Pos() {
+    QProgressBar* bar = Form1->ProgressBar1;
+    bar->setValue(std::clamp(GetVal(), bar->minimum(), bar->maximum()));
 }
 
-void TUploadLogThread::ProgressBar1Pos() { Form1->ProgressBar1->setValue(GetVal()); }
+void TUploadLogThread::ProgressBar1Max() {
+    progress_->maximum = GetVal();
+    Form1->ProgressBar1->setMaximum(std::max(1, GetVal()));
+}
 
-void TUploadLogThread::ProgressBar1Max() { Form1->ProgressBar1->setMaximum(GetVal()); }
+void TUploadLogThread::ShowLine(QProgressBar* bar, int maximum, int position) {
+    bar->setValue(maximum <= 0 ? bar->maximum() : std::min(position, bar->maximum()));
+}
 
 void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(latin1(GetStr())); }
 
@@ -226,7 +230,7 @@ void TUploadLogThread::QueueProgress(int position) {
         Form1,
         [progress] {
             progress->queued.store(false);
-            if (Form1) Form1->ProgressBar1->setValue(progress->latest.load(std::memory_order_relaxed));
+            if (Form1) ShowLine(Form1->ProgressBar1, progress->maximum, progress->latest.load(std::memory_order_relaxed));
         },
         Qt::QueuedConnection);
 }
@@ -239,8 +243,8 @@ void TUploadLogThread::Execute() {
         if (!OpenCom(port_)) {
             const std::string why = OpenFailure(port_, "Nothing was uploaded.");
             CloseCom();
-            Synchronize(&TUploadLogThread::ButtonsTrue);
             Report(why);
+            Synchronize(&TUploadLogThread::ButtonsTrue);
             return;
         }
         Sleep(100);
@@ -294,10 +298,13 @@ void TUploadLogThread::Execute() {
         try {
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
-            Synchronize(&TUploadLogThread::ButtonsTrue);
         } catch (...) {
         }
         Report("The upload failed: " + what);
+        try {
+            Synchronize(&TUploadLogThread::ButtonsTrue);
+        } catch (...) {
+        }
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+class QProgressBar;
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -68,7 +70,9 @@ private:
 class TUploadLogThread : public TWorker {
 public:
     // Takes its own copy of what it needs, on the UI thread, when it is made:
-    // the port, and the chosen log's name, duration and save-file name.
+    // the port, and the chosen log's name and duration. (The save dialog
+    // proposes the "LogFile:" label's text, which cannot change during the
+    // run: the combo boxes are disabled.)
     TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur);
 
     void ButtonsTrue();
@@ -91,8 +95,11 @@ private:
     struct Progress {
         std::atomic<int> latest{0};
         std::atomic<bool> queued{false};
+        int maximum = 0;  // the scale's maximum; UI thread only
     };
     void QueueProgress(int position);
+    // Shows the line at `position` on a scale of 0 to `maximum`.
+    static void ShowLine(QProgressBar* bar, int maximum, int position);
 
     std::string port_;
     std::string name_;

@@ -68,7 +68,7 @@ TEST_F(Bounds, EndlessReplyEndsAtItsTimeBound) {
     b.paced = true;
     Behave(b);
     ExchangeBounds eb = DefaultExchangeBounds();
-    eb.reply_time = milliseconds(300);
+    eb.list_time = milliseconds(300);
     SetExchangeBounds(eb);
     TStringList list;
     const auto t0 = Clock::now();

@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
+#include <atomic>
+#include <thread>
 
 #include "link_fixture.h"
 #include "serial_os.h"
@@ -208,6 +210,34 @@ TEST(SerialOs, WriteThatCannotGetOutFailsWithinItsBound) {
     const double ms = ms_between(t0, Clock::now());
     EXPECT_GE(ms, 195.0);
     EXPECT_LT(ms, 2000.0);
+    serial_os::Close(h);
+    ::close(master);
+}
+
+// Closing the window sets the stop flag: a write held back by flow control
+// must give up long before its own bound, so that the run can end.
+TEST(SerialOs, AHeldBackWriteEndsSoonAfterAStopRequest) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0) << "no pseudo-terminal";
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    std::string error;
+    const com_handle_t h = serial_os::Open(::ptsname(master), &error);
+    ASSERT_NE(h, INVALID_COM_HANDLE) << error;
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> writing{false};
+    std::thread stopper([&] {
+        while (!writing.load()) std::this_thread::yield();
+        std::this_thread::sleep_for(milliseconds(50));
+        stop.store(true);
+    });
+    const std::vector<char> big(4 * 1024 * 1024, 'x');
+    const auto t0 = Clock::now();
+    writing.store(true);
+    EXPECT_FALSE(serial_os::Write(h, big.data(), big.size(), milliseconds(20000), &stop));
+    EXPECT_LT(ms_between(t0, Clock::now()), 5000.0) << "the write waited for its own bound";
+    stopper.join();
     serial_os::Close(h);
     ::close(master);
 }

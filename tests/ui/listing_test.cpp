@@ -124,6 +124,21 @@ TEST_F(ListingTest, ChoosingAnEntryShowsItsDetailsAndTypingIsIgnored) {
     EXPECT_EQ(cf.name, code_of(dos_value(2019, 12, 31, 23, 59, 58)));
 }
 
+TEST_F(ListingTest, EntriesThatReadAlikeAreStillTwoChoices) {
+    // Two logs that started in the same second: their entries read the same.
+    const std::uint32_t start = dos_value(2022, 1, 10, 7, 0, 0);
+    sim_.SetLogs({MakeLog(start, dos_value(2022, 1, 10, 7, 5, 0)), MakeLog(start, dos_value(2022, 1, 10, 9, 0, 0))});
+    TForm1& w = Open();
+    TypePort(sim_.PortPath());
+    List();
+    ASSERT_EQ(w.ComboBox2->count(), 2);
+    ASSERT_EQ(w.ComboBox2->itemText(0), w.ComboBox2->itemText(1));
+    EXPECT_EQ(w.Label8->text(), QStringLiteral("0h 5m 0s"));
+    w.ComboBox2->setCurrentIndex(1);
+    EXPECT_EQ(w.Label8->text(), QStringLiteral("2h 0m 0s"));
+    EXPECT_EQ(cf.dur, 7200u);
+}
+
 TEST_F(ListingTest, AnEmptyListingAfterAFullOneLeavesNothingBehind) {
     TForm1& w = Open();
     TypePort(sim_.PortPath());

@@ -232,13 +232,53 @@ TEST_F(UploadTest, ProgressFollowsTheLinesWhileTheyArrive) {
     answers.Add(ModalAnswers::Cancel());
     QTest::mouseClick(w.Button3, Qt::LeftButton);
     // 360 s of recording: the bar's maximum is 180, and it fills part way
-    // while the lines still arrive.
+    // while the lines still arrive; with more lines than that it is full
+    // from line 180 on.
     ASSERT_TRUE(WaitFor([&] { return w.ProgressBar1->maximum() == 180 && w.ProgressBar1->value() > 10; }));
     EXPECT_FALSE(AllEnabled());
     EXPECT_TRUE(ViewLines().empty()) << "the view fills after the reply";
+    ASSERT_TRUE(WaitFor([&] { return w.ProgressBar1->value() == 180; }, std::chrono::milliseconds(30000)));
+    EXPECT_TRUE(ViewLines().empty()) << "the bar is full before the reply has ended";
     ASSERT_TRUE(WaitIdle(std::chrono::milliseconds(30000)));
     EXPECT_EQ(ViewLines(), lines);
     EXPECT_EQ(w.ProgressBar1->value(), 0);
+}
+
+TEST_F(UploadTest, ALogShorterThanTwoSecondsStillHasAUsableScale) {
+    const std::uint32_t at = dos_value(2021, 2, 1, 8, 0, 0);
+    std::vector<std::string> lines(300, std::string(30, 'q'));
+    sim_.SetLogs({Log{code_of(at), code_of(at), lines}});
+    TForm1& w = Listed();
+    ASSERT_EQ(cf.dur, 0u);
+    krx3sim::Behaviour paced;
+    paced.paced = true;
+    sim_.SetBehaviour(paced);
+    ModalAnswers answers;
+    answers.Add(ModalAnswers::Cancel());
+    QTest::mouseClick(w.Button3, Qt::LeftButton);
+    // A maximum of 0: full from the first line, never a busy indicator.
+    ASSERT_TRUE(WaitFor([&] { return !AllEnabled() && w.ProgressBar1->value() > 0; }));
+    EXPECT_GT(w.ProgressBar1->maximum(), w.ProgressBar1->minimum());
+    EXPECT_EQ(w.ProgressBar1->value(), w.ProgressBar1->maximum());
+    ASSERT_TRUE(WaitIdle(std::chrono::milliseconds(30000)));
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    EXPECT_GT(w.ProgressBar1->maximum(), w.ProgressBar1->minimum());
+}
+
+TEST_F(UploadTest, TheUploadsConversationFollowsTheListing) {
+    TForm1& w = Listed();
+    sim_.ClearCommands();
+    ModalAnswers answers;
+    answers.Add(ModalAnswers::Cancel());
+    QTest::mouseClick(w.Button3, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    const auto commands = sim_.Commands();
+    std::vector<std::string> texts;
+    for (const auto& c : commands) texts.push_back(c.text);
+    ASSERT_EQ(texts, (std::vector<std::string>{"md mach", "fs stop", "fs read " + code_of(dos_value(2021, 2, 1, 8, 30, 0))}));
+    // Each exchange drains the line (one idle read at least) before it writes.
+    EXPECT_GE(commands[1].arrived - commands[0].arrived, std::chrono::milliseconds(20));
+    EXPECT_GE(commands[2].arrived - commands[1].arrived, std::chrono::milliseconds(20));
 }
 
 TEST_F(UploadTest, ALongLogFillsTheViewExactly) {
