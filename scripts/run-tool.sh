@@ -13,6 +13,7 @@ build=build/default
 "$build/sim/krx3-sim" "$@" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
+trap 'exit 130' INT TERM
 sleep 1  # let the simulator print its port before the window appears
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
