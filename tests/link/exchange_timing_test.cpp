@@ -8,12 +8,6 @@ using Timing = LinkTest;
 
 namespace {
 
-krx3sim::Behaviour silent() {
-    krx3sim::Behaviour b;
-    b.silent = true;
-    return b;
-}
-
 std::vector<std::string> numbered(int n) {
     std::vector<std::string> v;
     for (int i = 1; i <= n; ++i) v.push_back("line " + std::to_string(i));
@@ -33,29 +27,33 @@ TEST_F(Timing, DrainSpendsAnIdleReadBeforeTheCommand) {
     }
 }
 
-TEST_F(Timing, SilentDeviceWithBudgetTwoCostsThreeIdleReads) {
-    Behave(silent());
-    ExchangeEnd end = ExchangeEnd::LineEnd;
-    EXPECT_EQ(krx_cmd("md mach\r", 2, &end), "");
-    const auto done = Clock::now();
-    EXPECT_EQ(end, ExchangeEnd::Silence);
-    ASSERT_TRUE(sim->WaitForCommands(1, milliseconds(1000)));
-    // 10 ms pause, then three read time-outs.
-    const double ms = ms_between(sim->Commands()[0].arrived, done);
-    EXPECT_GE(ms, 80.0);
-    EXPECT_LT(ms, 2000.0);
-}
-
-TEST_F(Timing, BudgetBelowOneCountsAsOne) {
-    Behave(silent());
-    for (int budget : {0, -3}) {
-        sim->ClearCommands();
-        TStringList list;
-        EXPECT_EQ(mlt_cmd("fs list\r", list, budget), ExchangeEnd::Silence);
-        const auto done = Clock::now();
-        ASSERT_TRUE(sim->WaitForCommands(1, milliseconds(1000)));
-        // 2 ms pause, then two read time-outs (one would be a budget of 0).
-        EXPECT_GE(ms_between(sim->Commands()[0].arrived, done), 48.0) << budget;
+// A silent device costs budget + 1 idle reads after the command; a budget
+// below 1 counts as 1.
+TEST_F(Timing, SilentDeviceCostsBudgetPlusOneIdleReads) {
+    krx3sim::Behaviour silent;
+    silent.silent = true;
+    Behave(silent);
+    const struct {
+        int budget;
+        double min_ms;  // a little under (budget + 1) read time-outs
+    } cases[] = {{2, 72.0}, {0, 47.0}, {-3, 47.0}};
+    for (const auto& c : cases) {
+        for (bool list : {false, true}) {
+            sim->ClearCommands();
+            ExchangeEnd end = ExchangeEnd::LineEnd;
+            TStringList lines;
+            if (list) {
+                end = mlt_cmd("fs list\r", lines, c.budget);
+            } else {
+                EXPECT_EQ(krx_cmd("md mach\r", c.budget, &end), "");
+            }
+            const auto done = Clock::now();
+            EXPECT_EQ(end, ExchangeEnd::Silence);
+            ASSERT_TRUE(sim->WaitForCommands(1, milliseconds(1000)));
+            const double ms = ms_between(sim->Commands()[0].arrived, done);
+            EXPECT_GE(ms, c.min_ms) << c.budget << (list ? " mlt" : " krx");
+            EXPECT_LT(ms, 2000.0);
+        }
     }
 
     // A reply that starts after one idle read is still caught.
@@ -68,7 +66,7 @@ TEST_F(Timing, BudgetBelowOneCountsAsOne) {
 
 // Pauses of more than one read time-out, fewer than budget + 1 in a row: the
 // whole reply arrives (counted over the whole exchange it would be cut at
-// the second pause).
+// the second pause). A pause as long as budget + 1 reads ends the reply.
 TEST_F(Timing, IdleReadsAreCountedInARow) {
     Serve(numbered(10));
     krx3sim::Behaviour b = sim->GetBehaviour();
@@ -81,20 +79,16 @@ TEST_F(Timing, IdleReadsAreCountedInARow) {
     EXPECT_EQ(slt_cmd("fs read X\r", list, 1, nullptr), ExchangeEnd::Silence);
     EXPECT_GE(ms_between(t0, Clock::now()), 10 * 35.0);
     EXPECT_EQ(list.Lines(), numbered(10));
-}
 
-TEST_F(Timing, SilenceOfBudgetPlusOneReadsEndsTheReply) {
     Serve(numbered(6));
-    krx3sim::Behaviour b = sim->GetBehaviour();
+    b.delay_before_reply = milliseconds(0);
     b.pause_every_lines = 3;
     b.pause = milliseconds(60);
     Behave(b);
-    // A budget of 3 rides out 60 ms of silence...
     TStringList whole;
     EXPECT_EQ(mlt_cmd("fs read X\r", whole, 3), ExchangeEnd::Silence);
     EXPECT_EQ(whole.Lines(), numbered(6));
-
-    // ...but a budget of 1 does not, and keeps the lines completed before.
+    // A budget of 1 does not ride out 250 ms, and keeps the lines before.
     b.pause = milliseconds(250);
     Behave(b);
     TStringList cut;

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -19,6 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing_support;
 
+constexpr int kDay = 24 * 3600 * 1000;
 
 // What a worker's run ended with, read after the run.
 struct Outcome {
@@ -36,12 +35,7 @@ public:
         : TThread(true), outcome_(outcome), body_(std::move(body))
     {
     }
-    ~Worker() override
-    {
-        if (outcome_ != nullptr) {
-            outcome_->destroyed = true;
-        }
-    }
+    ~Worker() override { outcome_->destroyed = true; }
 
     using TThread::Sleep;
     using TThread::Synchronize;
@@ -65,6 +59,12 @@ private:
     std::function<void(Worker&)> body_;
 };
 
+// Starts a self-deleting worker.
+void Start(Outcome* outcome, std::function<void(Worker&)> body)
+{
+    (new Worker(outcome, std::move(body)))->Resume();
+}
+
 // Declared after the objects a test's workers use, so that it runs first
 // when the test ends, however it ends: no worker outlives what it uses.
 struct Drain {
@@ -78,12 +78,7 @@ struct Drain {
 class ThreadTest : public ::testing::Test {
 protected:
     void SetUp() override { TThread::SetDispatcher(&dispatcher_); }
-    void TearDown() override
-    {
-        TThread::TerminateAll();
-        EXPECT_TRUE(TThread::WaitForAll(kBound));
-        TThread::SetDispatcher(nullptr);
-    }
+    void TearDown() override { TThread::SetDispatcher(nullptr); }
 
     LoopDispatcher dispatcher_;
 };
@@ -96,7 +91,7 @@ TEST_F(ThreadTest, StepsRunOnTheUiThreadAndSynchronizeWaitsForThem)
     std::vector<std::string> seen;  // touched only by steps
     std::vector<std::thread::id> step_threads;
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) {
+    Start(&outcome, [&](Worker& w) {
         for (int i = 0; i < 50; ++i) {
             w.SetStr("line " + std::to_string(i));
             w.SetVal(i);
@@ -104,48 +99,19 @@ TEST_F(ThreadTest, StepsRunOnTheUiThreadAndSynchronizeWaitsForThem)
                 seen.push_back(w.GetStr() + "/" + std::to_string(w.GetVal()));
                 step_threads.push_back(std::this_thread::get_id());
             });
-            // The step has finished: its effect is visible here.
             if (seen.size() != static_cast<std::size_t>(i + 1)) {
                 throw std::runtime_error("Synchronize returned before its step ran");
             }
         }
     });
-    worker->Resume();
     ASSERT_TRUE(outcome.finished.Wait());
     ASSERT_TRUE(TThread::WaitForAll(kBound));
     EXPECT_EQ(outcome.error, "");
-    EXPECT_FALSE(outcome.terminated);
     ASSERT_EQ(seen.size(), 50U);
-    EXPECT_EQ(seen[0], "line 0/0");
     EXPECT_EQ(seen[49], "line 49/49");
     for (const auto& id : step_threads) {
         EXPECT_EQ(id, dispatcher_.Id());
     }
-}
-
-TEST_F(ThreadTest, MemberStepsThroughThePointerOverload)
-{
-    struct Member : TThread, TWorkerSlots {
-        Member() : TThread(true) {}
-        void Step() { Val = Val * 2 + (std::this_thread::get_id() == ui ? 1 : 0); }
-        void Execute() override
-        {
-            Val = 20;
-            Synchronize(&Member::Step);
-            result = Val;
-            done.Open();
-        }
-        std::thread::id ui;
-        int result = 0;
-        Latch done;
-    };
-    Member worker;
-    worker.FreeOnTerminate = false;
-    worker.ui = dispatcher_.Id();
-    worker.Resume();
-    ASSERT_TRUE(worker.done.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(kBound));
-    EXPECT_EQ(worker.result, 41);
 }
 
 TEST_F(ThreadTest, StepExceptionIsRethrownInTheWorker)
@@ -153,13 +119,11 @@ TEST_F(ThreadTest, StepExceptionIsRethrownInTheWorker)
     Outcome outcome;
     std::atomic<bool> after{false};
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) {
+    Start(&outcome, [&](Worker& w) {
         w.Synchronize([] { throw std::runtime_error("step failed"); });
         after = true;
     });
-    worker->Resume();
     ASSERT_TRUE(outcome.finished.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(kBound));
     EXPECT_EQ(outcome.error, "step failed");
     EXPECT_FALSE(after);
 }
@@ -170,8 +134,7 @@ TEST_F(ThreadTest, TerminateWhileQueuedAbandonsTheStep)
     std::atomic<bool> ran{false};
     dispatcher_.Hold(true);
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) { w.Synchronize([&] { ran = true; }); });
-    worker->Resume();
+    Start(&outcome, [&](Worker& w) { w.Synchronize([&] { ran = true; }); });
     ASSERT_TRUE(dispatcher_.WaitPosted(1));
     TThread::TerminateAll();
     ASSERT_TRUE(outcome.finished.Wait());
@@ -191,7 +154,7 @@ TEST_F(ThreadTest, TerminateWhileRunningWaitsForTheStep)
     std::atomic<bool> step_finished{false};
     std::atomic<bool> returned_after_step{false};
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) {
+    Start(&outcome, [&](Worker& w) {
         w.Synchronize([&] {
             step_started.Open();
             release_step.Wait();
@@ -200,7 +163,6 @@ TEST_F(ThreadTest, TerminateWhileRunningWaitsForTheStep)
         returned_after_step = step_finished.load();
         w.Synchronize([] {});
     });
-    worker->Resume();
     ASSERT_TRUE(step_started.Wait());
     TThread::TerminateAll();
     EXPECT_EQ(TThread::RunningCount(), 1);
@@ -212,68 +174,59 @@ TEST_F(ThreadTest, TerminateWhileRunningWaitsForTheStep)
     EXPECT_TRUE(outcome.terminated);
 }
 
+// Without a dispatcher, or when the dispatcher goes away with the step
+// still queued, the step never runs and the worker is released.
 TEST_F(ThreadTest, NoDispatcherMeansTerminated)
 {
     TThread::SetDispatcher(nullptr);
     Outcome outcome;
     std::atomic<bool> ran{false};
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) { w.Synchronize([&] { ran = true; }); });
-    worker->Resume();
+    Start(&outcome, [&](Worker& w) { w.Synchronize([&] { ran = true; }); });
     ASSERT_TRUE(outcome.finished.Wait());
     EXPECT_TRUE(outcome.terminated);
     ASSERT_TRUE(TThread::WaitForAll(kBound));
     ASSERT_TRUE(dispatcher_.WaitIdle());
     EXPECT_FALSE(ran);
-}
 
-TEST_F(ThreadTest, DispatcherDroppingATaskReleasesTheWorker)
-{
-    Outcome outcome;
+    Outcome dropped;
     auto dispatcher = std::make_unique<LoopDispatcher>();
     TThread::SetDispatcher(dispatcher.get());
     dispatcher->Hold(true);
-    Drain drain;
-    auto* worker = new Worker(&outcome, [](Worker& w) { w.Synchronize([] {}); });
-    worker->Resume();
+    Start(&dropped, [&](Worker& w) { w.Synchronize([&] { ran = true; }); });
     ASSERT_TRUE(dispatcher->WaitPosted(1));
     TThread::SetDispatcher(nullptr);
     dispatcher.reset();
-    ASSERT_TRUE(outcome.finished.Wait());
-    EXPECT_TRUE(outcome.terminated);
+    ASSERT_TRUE(dropped.finished.Wait());
+    EXPECT_TRUE(dropped.terminated);
+    EXPECT_FALSE(ran);
 }
 
-TEST_F(ThreadTest, CreatedSuspendedRunsOnlyAfterResume)
+TEST_F(ThreadTest, CreatedSuspendedRunsOnceAfterResumeAndFreeOnTerminateDeletes)
 {
-    Outcome outcome;
+    Outcome idle_outcome, kept_outcome;
     std::atomic<int> runs{0};
     {
-        Worker idle(&outcome, [&](Worker&) { ++runs; });
+        Worker idle(&idle_outcome, [&](Worker&) { ++runs; });
         idle.FreeOnTerminate = false;
         EXPECT_EQ(TThread::RunningCount(), 0);
     }
-    EXPECT_TRUE(outcome.destroyed);
+    EXPECT_TRUE(idle_outcome.destroyed);
     EXPECT_EQ(runs, 0);
 
-    Outcome second;
     Drain drain;
-    Worker kept(&second, [&](Worker&) { ++runs; });
+    Worker kept(&kept_outcome, [&](Worker&) { ++runs; });
     kept.FreeOnTerminate = false;
     kept.Resume();
     kept.Resume();
-    ASSERT_TRUE(second.finished.Wait());
     ASSERT_TRUE(TThread::WaitForAll(kBound));
     EXPECT_EQ(runs, 1);
-    EXPECT_FALSE(second.destroyed);
-}
+    EXPECT_FALSE(kept_outcome.destroyed);
 
-TEST_F(ThreadTest, FreeOnTerminateDeletesAndWaitForAllCoversTheDelete)
-{
+    // WaitForAll covers the self-delete, not just the run.
     for (int i = 0; i < 20; ++i) {
         Outcome outcome;
-        Drain drain;
-        auto* worker = new Worker(&outcome, [](Worker& w) { w.Synchronize([] {}); });
-        worker->Resume();
+        Start(&outcome, [](Worker& w) { w.Synchronize([] {}); });
         ASSERT_TRUE(TThread::WaitForAll(kBound));
         EXPECT_TRUE(outcome.destroyed);
         EXPECT_EQ(TThread::RunningCount(), 0);
@@ -291,7 +244,7 @@ TEST_F(ThreadTest, KeptWorkerIsTerminatedAndWaitedForByItsDestructor)
             std::atomic<int>* ended = ended_;
             in_run_->Open();
             try {
-                Sleep(24 * 3600 * 1000);
+                Sleep(kDay);
                 *ended = 1;
             } catch (const EThreadTerminated&) {
                 *ended = 2;
@@ -307,7 +260,6 @@ TEST_F(ThreadTest, KeptWorkerIsTerminatedAndWaitedForByItsDestructor)
     worker->FreeOnTerminate = false;
     worker->Resume();
     ASSERT_TRUE(in_run.Wait());
-    EXPECT_EQ(TThread::RunningCount(), 1);
     delete worker;
     EXPECT_EQ(ended, 2);
     EXPECT_EQ(TThread::RunningCount(), 0);
@@ -316,33 +268,30 @@ TEST_F(ThreadTest, KeptWorkerIsTerminatedAndWaitedForByItsDestructor)
 TEST_F(ThreadTest, ExceptionEscapingExecuteIsContained)
 {
     struct Throwing : TThread {
-        explicit Throwing(std::atomic<bool>* gone) : TThread(true), gone_(gone) {}
-        ~Throwing() override { *gone_ = true; }
-        void Execute() override { throw std::logic_error("escaped"); }
-        std::atomic<bool>* gone_;
+        Throwing(std::atomic<int>* gone, bool as_int) : TThread(true), gone_(gone), as_int_(as_int) {}
+        ~Throwing() override { ++*gone_; }
+        void Execute() override
+        {
+            if (as_int_) {
+                throw 7;
+            }
+            throw std::logic_error("escaped");
+        }
+        std::atomic<int>* gone_;
+        bool as_int_;
     };
-    std::atomic<bool> gone{false};
+    std::atomic<int> gone{0};
     Drain drain;
-    (new Throwing(&gone))->Resume();
+    (new Throwing(&gone, false))->Resume();
+    (new Throwing(&gone, true))->Resume();
     ASSERT_TRUE(TThread::WaitForAll(kBound));
     EXPECT_EQ(TThread::RunningCount(), 0);
-    EXPECT_TRUE(gone);
-
-    struct ThrowingInt : TThread {
-        ThrowingInt() : TThread(true) {}
-        void Execute() override { throw 7; }
-    };
-    (new ThrowingInt)->Resume();
-    ASSERT_TRUE(TThread::WaitForAll(kBound));
-    EXPECT_EQ(TThread::RunningCount(), 0);
+    EXPECT_EQ(gone, 2);
 }
 
 TEST_F(ThreadTest, TwoWorkersAtOnceNeverOverlapOnTheUiThread)
 {
-    std::atomic<int> inside{0};
-    std::atomic<int> overlaps{0};
-    std::atomic<int> steps{0};
-    std::atomic<int> foreign{0};
+    std::atomic<int> inside{0}, overlaps{0}, steps{0}, foreign{0};  // foreign: wrong thread or slot
     const auto ui = dispatcher_.Id();
     auto body = [&](Worker& w) {
         for (int i = 0; i < 200; ++i) {
@@ -351,10 +300,7 @@ TEST_F(ThreadTest, TwoWorkersAtOnceNeverOverlapOnTheUiThread)
                 if (inside.fetch_add(1) != 0) {
                     ++overlaps;
                 }
-                if (std::this_thread::get_id() != ui) {
-                    ++foreign;
-                }
-                if (w.GetVal() != i) {
+                if (std::this_thread::get_id() != ui || w.GetVal() != i) {
                     ++foreign;
                 }
                 std::this_thread::yield();
@@ -365,66 +311,45 @@ TEST_F(ThreadTest, TwoWorkersAtOnceNeverOverlapOnTheUiThread)
     };
     Outcome a, b;
     Drain drain;
-    auto* first = new Worker(&a, body);
-    auto* second = new Worker(&b, body);
-    first->Resume();
-    second->Resume();
+    Start(&a, body);
+    Start(&b, body);
     ASSERT_TRUE(a.finished.Wait());
     ASSERT_TRUE(b.finished.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(kBound));
     EXPECT_EQ(a.error + b.error, "");
     EXPECT_EQ(steps, 400);
     EXPECT_EQ(overlaps, 0);
     EXPECT_EQ(foreign, 0);
 }
 
-TEST_F(ThreadTest, SleepEndsEarlyOnTerminate)
+// Sleep ends early on Terminate; once terminated, Sleep and Synchronize
+// throw without waiting or running the step.
+TEST_F(ThreadTest, SleepEndsEarlyOnTerminateAndThrowsAtOnceAfterIt)
 {
     Outcome outcome;
     Latch sleeping;
+    std::atomic<int> thrown{0};
+    std::atomic<bool> ran{false};
     Drain drain;
-    auto* worker = new Worker(&outcome, [&](Worker& w) {
+    Start(&outcome, [&](Worker& w) {
         w.Sleep(0);
         w.Sleep(1);
         sleeping.Open();
-        w.Sleep(24 * 3600 * 1000);
+        for (int i = 0; i < 2; ++i) {
+            try {
+                w.Sleep(kDay);
+            } catch (const EThreadTerminated&) {
+                ++thrown;
+            }
+        }
+        w.Synchronize([&] { ran = true; });
     });
-    worker->Resume();
     ASSERT_TRUE(sleeping.Wait());
     TThread::TerminateAll();
     ASSERT_TRUE(outcome.finished.Wait());
+    EXPECT_EQ(thrown, 2);
     EXPECT_TRUE(outcome.terminated);
-    EXPECT_TRUE(TThread::WaitForAll(kBound));
-}
-
-TEST_F(ThreadTest, SleepAndSynchronizeAfterTerminateThrowAtOnce)
-{
-    struct Probe : TThread {
-        Probe() : TThread(true) {}
-        void Execute() override {}
-        int Count()
-        {
-            int thrown = 0;
-            try {
-                Sleep(24 * 3600 * 1000);
-            } catch (const EThreadTerminated&) {
-                ++thrown;
-            }
-            try {
-                Synchronize([] {});
-            } catch (const EThreadTerminated&) {
-                ++thrown;
-            }
-            return thrown;
-        }
-    };
-    Probe probe;
-    probe.FreeOnTerminate = false;
-    EXPECT_FALSE(probe.Terminated());
-    probe.Terminate();
-    EXPECT_TRUE(probe.Terminated());
-    EXPECT_EQ(probe.Count(), 2);
     ASSERT_TRUE(dispatcher_.WaitIdle());
+    EXPECT_FALSE(ran);
 }
 
 TEST_F(ThreadTest, WaitForAllAndTerminateAllOverManyWorkers)
@@ -435,13 +360,13 @@ TEST_F(ThreadTest, WaitForAllAndTerminateAllOverManyWorkers)
     std::vector<Outcome> outcomes(kWorkers);
     Drain drain;
     for (auto& outcome : outcomes) {
-        (new Worker(&outcome, [&](Worker& w) {
+        Start(&outcome, [&](Worker& w) {
             w.Synchronize([] {});
             if (++asleep == kWorkers) {
                 all_asleep.Open();
             }
-            w.Sleep(24 * 3600 * 1000);
-        }))->Resume();
+            w.Sleep(kDay);
+        });
     }
     ASSERT_TRUE(all_asleep.Wait());
     EXPECT_EQ(TThread::RunningCount(), kWorkers);
@@ -452,40 +377,4 @@ TEST_F(ThreadTest, WaitForAllAndTerminateAllOverManyWorkers)
         EXPECT_TRUE(outcome.terminated);
         EXPECT_TRUE(outcome.destroyed);
     }
-}
-
-TEST_F(ThreadTest, SwitchingTheDispatcherWhileWorkersPost)
-{
-    constexpr int kWorkers = 4;
-    constexpr int kSteps = 200;
-    std::atomic<int> done{0};
-    std::atomic<int> completed{0};
-    std::atomic<int> refused{0};
-    std::vector<Outcome> outcomes(kWorkers);
-    Drain drain;
-    for (auto& outcome : outcomes) {
-        (new Worker(&outcome, [&](Worker& w) {
-            try {
-                for (int i = 0; i < kSteps; ++i) {
-                    w.Synchronize([&] { ++done; });
-                }
-                ++completed;
-            } catch (const EThreadTerminated&) {
-                ++refused;
-                throw;
-            }
-        }))->Resume();
-    }
-    ASSERT_TRUE(eventually([&] { return done.load() > 0; }));
-    {
-        LoopDispatcher other;
-        TThread::SetDispatcher(&other);
-        ASSERT_TRUE(eventually([&] { return done.load() > kSteps / 2 || completed.load() == kWorkers; }));
-        TThread::SetDispatcher(nullptr);
-    }
-    ASSERT_TRUE(TThread::WaitForAll(kBound));
-    // Every run ended one way or the other, and no step ran twice.
-    EXPECT_EQ(completed + refused, kWorkers);
-    EXPECT_LE(done, kWorkers * kSteps);
-    EXPECT_GE(done, completed * kSteps);
 }
