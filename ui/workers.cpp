@@ -276,12 +276,11 @@ void TUploadLogThread::Execute() {
         if (Checkpoint) Checkpoint("shown");
         CloseCom();
 
+        const std::string problem = ExchangeProblem(end, "upload");
         if (lines.empty()) {
-            const std::string problem = ExchangeProblem(end, "upload");
             Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
                    "\nNothing was saved.");
         } else {
-            const std::string problem = ExchangeProblem(end, "upload");
             if (!problem.empty())
                 Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
                        " lines arrived. Save them only if a partial log is of use.");

@@ -103,6 +103,11 @@ protected:
         StopExchanges(false);
         EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
     }
+    // Starts a listing run and waits for its end; false when it did not end.
+    bool RunListing(bool fail_after_open) {
+        (new ListingRun(screen_, done_, fail_after_open))->Resume();
+        return done_.Wait() && TThread::WaitForAll(std::chrono::milliseconds(5000));
+    }
     // Reads the screen on its own thread.
     Screen Look() {
         Screen copy;
@@ -125,10 +130,7 @@ protected:
 TEST_F(WorkerLinkTest, AListingReachesTheScreenThroughItsSteps) {
     krx3sim::Simulator sim(Logs(4, 5));
     selport = sim.PortPath();
-    auto* run = new ListingRun(screen_, done_, false);
-    run->Resume();
-    ASSERT_TRUE(done_.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(RunListing(false));
     const Screen s = Look();
     EXPECT_TRUE(s.buttons);
     EXPECT_TRUE(s.logs_usable);
@@ -160,10 +162,7 @@ TEST_F(WorkerLinkTest, ARunEndedEarlyStopsAtItsNextReadAndClosesThePort) {
 TEST_F(WorkerLinkTest, ARunThatFailsClosesThePortAndReports) {
     krx3sim::Simulator sim(Logs(2, 5));
     selport = sim.PortPath();
-    auto* run = new ListingRun(screen_, done_, true);
-    run->Resume();
-    ASSERT_TRUE(done_.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(RunListing(true));
     const Screen s = Look();
     ASSERT_EQ(s.errors.size(), 1u);
     EXPECT_EQ(s.errors[0], "failed half way");
@@ -173,10 +172,7 @@ TEST_F(WorkerLinkTest, ARunThatFailsClosesThePortAndReports) {
 
 TEST_F(WorkerLinkTest, APortThatCannotBeOpenedIsReportedWithTheReason) {
     selport = "/dev/krx3-no-such-port";
-    auto* run = new ListingRun(screen_, done_, false);
-    run->Resume();
-    ASSERT_TRUE(done_.Wait());
-    ASSERT_TRUE(TThread::WaitForAll(std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(RunListing(false));
     const Screen s = Look();
     ASSERT_EQ(s.errors.size(), 1u);
     EXPECT_NE(s.errors[0].find("No such file or directory"), std::string::npos) << s.errors[0];

@@ -71,6 +71,12 @@ protected:
         EXPECT_TRUE(w.Button3->isEnabled());
         return w;
     }
+    // The device sends at a real 115200 baud from now on.
+    void Paced() {
+        krx3sim::Behaviour paced;
+        paced.paced = true;
+        sim_.SetBehaviour(paced);
+    }
     QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
     bool AllEnabled() const {
         for (QPushButton* b : {form_->Button1, form_->Button2, form_->Button3, form_->Button4, form_->Button5})
@@ -225,9 +231,7 @@ TEST_F(UploadTest, ProgressFollowsTheLinesWhileTheyArrive) {
     for (int i = 0; i < 400; ++i) lines.push_back("measurement " + std::to_string(i) + std::string(20, '.'));
     sim_.SetLogs({Log{code_of(dos_value(2021, 2, 1, 8, 0, 0)), code_of(dos_value(2021, 2, 1, 8, 6, 0)), lines}});
     TForm1& w = Listed();
-    krx3sim::Behaviour paced;
-    paced.paced = true;
-    sim_.SetBehaviour(paced);
+    Paced();
     ModalAnswers answers;
     answers.Add(ModalAnswers::Cancel());
     QTest::mouseClick(w.Button3, Qt::LeftButton);
@@ -250,9 +254,7 @@ TEST_F(UploadTest, ALogShorterThanTwoSecondsStillHasAUsableScale) {
     sim_.SetLogs({Log{code_of(at), code_of(at), lines}});
     TForm1& w = Listed();
     ASSERT_EQ(cf.dur, 0u);
-    krx3sim::Behaviour paced;
-    paced.paced = true;
-    sim_.SetBehaviour(paced);
+    Paced();
     ModalAnswers answers;
     answers.Add(ModalAnswers::Cancel());
     QTest::mouseClick(w.Button3, Qt::LeftButton);
@@ -298,9 +300,7 @@ TEST_F(UploadTest, ClosingDuringAnUploadStopsItSavingNothing) {
     std::vector<std::string> lines(3000, std::string(40, 'z'));
     sim_.SetLogs({FirstLog(lines)});
     TForm1& w = Listed();
-    krx3sim::Behaviour paced;
-    paced.paced = true;
-    sim_.SetBehaviour(paced);
+    Paced();
     ModalAnswers answers;
     QTest::mouseClick(w.Button3, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return w.ProgressBar1->value() > 5; }));
