@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "control.h"
 #include "simulator.h"
 
 namespace {
@@ -24,7 +25,13 @@ void usage(const char* argv0) {
                  "  --lines N     lines in each sample log (default 200)\n"
                  "  --folder DIR  serve the .log files of DIR instead of sample logs\n"
                  "  --paced       send at the real line rate (115200 baud)\n"
-                 "  --delay MS    silence before each reply\n",
+                 "  --delay MS    silence before each reply\n"
+                 "usage: %s --control FILE [--com-links DIR]\n"
+                 "  --control FILE   serve simulators to other programs on the loopback\n"
+                 "                   interface, and write its address into FILE\n"
+                 "  --com-links DIR  link each simulator's port in DIR as comN (N from 5),\n"
+                 "                   for Windows programs run by Wine (DIR: dosdevices)\n",
+                 argv0,
                  argv0);
 }
 
@@ -56,6 +63,7 @@ int main(int argc, char** argv) {
     long logs = 5, lines = 200, delay = 0;
     bool paced = false;
     std::string folder;
+    krx3sim::ControlOptions control;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool has_value = i + 1 < argc;
@@ -67,6 +75,10 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--folder" && has_value) {
             folder = argv[++i];
+        } else if (a == "--control" && has_value) {
+            control.address_file = argv[++i];
+        } else if (a == "--com-links" && has_value) {
+            control.com_links = argv[++i];
         } else if (a == "--paced") {
             paced = true;
         } else {
@@ -75,6 +87,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_signal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    if (!control.address_file.empty()) return krx3sim::RunControlServer(control, &g_quit);
+
     try {
         krx3sim::Simulator sim(folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
                                               : krx3sim::LogsFromFolder(folder));
@@ -82,12 +101,6 @@ int main(int argc, char** argv) {
         b.paced = paced;
         b.delay_before_reply = std::chrono::milliseconds(delay);
         sim.SetBehaviour(b);
-
-        struct sigaction sa;
-        std::memset(&sa, 0, sizeof sa);
-        sa.sa_handler = on_signal;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
 
         std::printf("KRX3 simulator ready on %s\n", sim.PortPath().c_str());
         std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",

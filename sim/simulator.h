@@ -47,6 +47,9 @@ struct Behaviour {
 // `lines` lines.
 std::vector<Log> SampleLogs(int count, int lines, std::uint32_t first_start = 0x4ACF53CA);
 
+// Record k of a made-up log, for replies that go on without end.
+std::string SampleRecord(long long k);
+
 // The .log files of a folder, each taken as one log whose start time is the
 // file's name (YYYY_MM_DD_hh_mm_ss.log) or, failing that, its modification time.
 std::vector<Log> LogsFromFolder(const std::string& folder);
