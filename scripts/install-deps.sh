@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running the tool need on Debian 12,
-# skipping what is already there.
+# skipping what is already there. With --windows, also what the Windows
+# build and its tests under Wine need.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,13 @@ packages=(
   fonts-dejavu-core
   xvfb xauth                # the tool on a virtual display, for machines without one
 )
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(
+    g++-mingw-w64-x86-64-posix  # MinGW-w64 with std::thread (the -posix compilers)
+    googletest                  # GoogleTest's sources, built for Windows
+    wine wine64                 # runs the Windows test programs
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,16 +18,6 @@ using std::chrono::milliseconds;
 
 inline double ms_between(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-// A pseudo-terminal whose device side nobody reads: its queue fills up and
-// holds a writer back like a device keeping CTS off. Returns the master
-// side (to close) and the path of the port, or -1.
-inline int UnreadPort(std::string* path) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return -1;
-    *path = ::ptsname(master);
-    return master;
 }
 
 class LinkTest : public ::testing::Test {

@@ -14,6 +14,7 @@
 #include "fatdss.h"
 #include "globals.h"
 #include "loop_dispatcher.h"
+#include "platform_support.h"
 #include "serial.h"
 #include "simulator.h"
 #include "tthread.h"
@@ -171,10 +172,10 @@ TEST_F(WorkerLinkTest, ARunThatFailsClosesThePortAndReports) {
 }
 
 TEST_F(WorkerLinkTest, APortThatCannotBeOpenedIsReportedWithTheReason) {
-    selport = "/dev/krx3-no-such-port";
+    selport = MissingPort();
     ASSERT_TRUE(RunListing(false));
     const Screen s = Look();
     ASSERT_EQ(s.errors.size(), 1u);
-    EXPECT_NE(s.errors[0].find("No such file or directory"), std::string::npos) << s.errors[0];
+    EXPECT_NE(s.errors[0].find(MissingPortReason()), std::string::npos) << s.errors[0];
     EXPECT_TRUE(s.buttons);
 }

@@ -1,8 +1,10 @@
-// OpenCom / CloseCom and the POSIX line layer.
+// OpenCom and the POSIX line layer: pseudo-terminals, the exclusive open,
+// the termios settings and writes held back by a reader that does not read.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <termios.h>
 #include <thread>
@@ -10,10 +12,25 @@
 #include <vector>
 
 #include "link_fixture.h"
+#include "platform_support.h"
 #include "serial_os.h"
 
+namespace {
+
+// A pseudo-terminal whose device side nobody reads: its queue fills up and
+// holds a writer back like a device keeping CTS off. Returns the master
+// side (to close) and the path of the port, or -1.
+inline int UnreadPort(std::string* path) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return -1;
+    *path = ::ptsname(master);
+    return master;
+}
+
+}  // namespace
+
 TEST(OpenCom, MissingPortsAndBareNames) {
-    EXPECT_EQ(OpenCom("/dev/krx3-no-such-port"), 0);
+    EXPECT_EQ(OpenCom(MissingPort()), 0);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
     EXPECT_EQ(OpenComError(), "No such file or directory");
     EXPECT_EQ(CloseCom(), 0);
@@ -50,7 +67,7 @@ TEST(OpenCom, PortHeldByAnotherOpenerIsRefusedUntilReleased) {
     // would refuse this open.
     ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
     // A failed open clears the connection, lock and exclusive mark both.
-    EXPECT_EQ(OpenCom("/dev/krx3-no-such-port"), 0);
+    EXPECT_EQ(OpenCom(MissingPort()), 0);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
     const com_handle_t h = serial_os::Open(sim.PortPath(), &error);
     EXPECT_NE(h, INVALID_COM_HANDLE) << "the connection leaked: " << error;
@@ -80,26 +97,6 @@ TEST(OpenCom, AppliesTheDeviceLineSettingsAndClosesOnce) {
     ::close(fd);
 }
 
-TEST(CloseCom, ExchangesAfterCloseFailAtOnceAndWriteNothing) {
-    krx3sim::Simulator sim(krx3sim::SampleLogs(2, 3));
-    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
-    ASSERT_EQ(CloseCom(), 1);
-
-    const auto t0 = Clock::now();
-    ExchangeEnd end = ExchangeEnd::Silence;
-    EXPECT_EQ(krx_cmd("md mach\r", 2, &end), "");
-    EXPECT_EQ(end, ExchangeEnd::NotOpen);
-    TStringList list;
-    EXPECT_EQ(mlt_cmd("fs list\r", list, 1), ExchangeEnd::NotOpen);
-    int calls = 0;
-    EXPECT_EQ(slt_cmd("fs read X\r", list, 1, [&calls](int) { ++calls; }), ExchangeEnd::NotOpen);
-    // Not one idle read was spent: three exchanges, well under one each.
-    EXPECT_LT(ms_between(t0, Clock::now()), 50.0);
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(calls, 0);
-    EXPECT_FALSE(sim.WaitForCommands(1, milliseconds(200)));
-}
-
 // Closing the window sets the stop flag: a write held back by flow control
 // must give up long before its own bound, so that the run can end.
 TEST(SerialOs, AHeldBackWriteEndsSoonAfterAStopRequest) {
@@ -123,5 +120,28 @@ TEST(SerialOs, AHeldBackWriteEndsSoonAfterAStopRequest) {
     EXPECT_LT(ms_between(t0, Clock::now()), 5000.0) << "the write waited for its own bound";
     stopper.join();
     serial_os::Close(h);
+    ::close(master);
+}
+
+// The command goes to a port nobody reads: the write is held back as by a
+// device keeping CTS off.
+TEST(BoundsWrite, HeldBackCommandFailsWithinTheWriteBound) {
+    std::string path;
+    const int master = UnreadPort(&path);
+    ASSERT_GE(master, 0) << "no pseudo-terminal";
+    ASSERT_NE(OpenCom(path), 0) << OpenComError();
+    ExchangeBounds eb = DefaultExchangeBounds();
+    eb.write = milliseconds(200);
+    SetExchangeBounds(eb);
+
+    ExchangeEnd end = ExchangeEnd::Silence;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(krx_cmd(std::string(4 * 1024 * 1024, 'x') + "\r", 1, &end), "");
+    const double ms = ms_between(t0, Clock::now());
+    EXPECT_EQ(end, ExchangeEnd::WriteFailed);
+    EXPECT_GE(ms, 200.0);
+    EXPECT_LT(ms, 3000.0);
+    EXPECT_EQ(CloseCom(), 1);
+    SetExchangeBounds(DefaultExchangeBounds());
     ::close(master);
 }
