@@ -24,6 +24,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # scripts/run-windows-tests.sh.
 find_program(KRX_WINE NAMES wine wine64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KRX_WINE})
+# The test programs are listed when CTest starts, not while building: the
+# build then needs no Wine prefix.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
 # Wine shows the Linux file system as drive Z:, so a test program reaches a
 # file of the source tree by its Linux path after this prefix.
