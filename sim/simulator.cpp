@@ -23,7 +23,6 @@
 #include <thread>
 #include <unistd.h>
 
-
 namespace krx3sim {
 namespace {
 

@@ -10,6 +10,10 @@
 // Anything else is answered with "?". Every command received is recorded
 // with the time it arrived. It can be told to misbehave (see Behaviour).
 // Thread-safe: the device runs on a thread of its own.
+//
+// In Windows builds the same class is a proxy for a device that
+// "krx3-sim --control" runs beside Wine (simulator_remote_win32.cpp); its
+// PortPath() is then a COM port name such as "COM5".
 #pragma once
 
 #include <chrono>
