@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libraries and their tests for 64-bit Windows with MinGW-w64 and
 # runs them under Wine, in a fresh Wine prefix under build/windows.
+# Arguments are passed to CTest.
 #
 # The serial tests talk to the device simulator, a Linux program: it runs
 # beside Wine as a control server (krx3-sim --control), and each simulated
@@ -63,5 +64,8 @@ done
 KRX3_SIM_CONTROL=$(cat "$address_file")
 export KRX3_SIM_CONTROL
 
-cmake --workflow --preset windows
+cmake --preset windows
+cmake --build --preset windows
+# Arguments go to CTest, e.g. --repeat until-fail:10 or -R link_.
+ctest --preset windows "$@"
 echo "Windows build and tests under Wine passed in $(( $(date +%s) - start )) s."
