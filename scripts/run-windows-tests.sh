@@ -13,12 +13,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
 start=$(date +%s)
 
-# The Linux simulator, from the normal build.
+# The Linux simulator, from the normal build (up to date, or built now).
 sim=build/ci/sim/krx3-sim
-if [ ! -x "$sim" ]; then
-  cmake --preset ci >/dev/null
-  cmake --build --preset ci --target krx3-sim
-fi
+cmake --preset ci >/dev/null
+cmake --build --preset ci --target krx3-sim
 
 export WINEPREFIX="$PWD/build/windows/wine"
 export WINEARCH=win64 WINEDEBUG=-all
@@ -27,7 +25,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 sim_pid=""
 server_pid=""
+step_pid=""
 cleanup() {
+  if [ -n "$step_pid" ]; then
+    kill "$step_pid" 2>/dev/null || true
+  fi
+  # Ends every Windows program too, then the server itself.
   wineserver -k 2>/dev/null || true
   if [ -n "$server_pid" ]; then
     wait "$server_pid" 2>/dev/null || true
@@ -38,17 +41,50 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
+# Runs a step in the background so that an interrupt ends it at once
+# (bash runs a trap only after a foreground command has finished).
+step() {
+  "$@" &
+  step_pid=$!
+  wait "$step_pid"
+  step_pid=""
+}
+
+# A server left from an earlier run is found through the prefix folder, so
+# it is stopped before that folder goes.
+if [ -d "$WINEPREFIX" ]; then
+  wineserver -k 2>/dev/null || true
+fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-wineserver -k 2>/dev/null || true
 # In the foreground of this script's session: a daemon server leads a
 # session of its own, takes the first pseudo-terminal it opens as its
 # controlling terminal, and dumps all its objects when that one hangs up.
 wineserver -f -p 2>build/windows/wineserver.log &
 server_pid=$!
-wineboot -i >/dev/null 2>&1
+# Its socket lives in a folder named after the prefix's device and inode.
+server_id=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+for _ in $(seq 100); do
+  compgen -G "/tmp/wine-*/$server_id/socket" >/dev/null && break
+  compgen -G "/tmp/.wine-$(id -u)/$server_id/socket" >/dev/null && break
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! wineboot -i >build/windows/wineboot.log 2>&1; then
+  cat build/windows/wineboot.log >&2
+  echo "wineboot could not make the prefix" >&2
+  exit 1
+fi
+# The tests need this server to stay up: Wine's services, the registry's
+# HARDWARE keys and the COM port links last only as long as it does.
+if ! kill -0 "$server_pid" 2>/dev/null; then
+  cat build/windows/wineserver.log >&2
+  echo "the persistent Wine server did not start (another one ran first?)" >&2
+  exit 1
+fi
 echo "Wine prefix ready in $(( $(date +%s) - start )) s: $WINEPREFIX"
 
 address_file=build/windows/sim-control
@@ -64,8 +100,8 @@ done
 KRX3_SIM_CONTROL=$(cat "$address_file")
 export KRX3_SIM_CONTROL
 
-cmake --preset windows
-cmake --build --preset windows
+step cmake --preset windows
+step cmake --build --preset windows
 # Arguments go to CTest, e.g. --repeat until-fail:10 or -R link_.
-ctest --preset windows "$@"
+step ctest --preset windows "$@"
 echo "Windows build and tests under Wine passed in $(( $(date +%s) - start )) s."

@@ -4,11 +4,12 @@
 // It listens on the loopback interface. Each connection gets a simulator of
 // its own, driven by the requests of wire.h, and ends it when it closes.
 // When `com_links` names a folder (a Wine prefix's dosdevices), each
-// simulator's port is also linked there as the first free "comN" from
-// `first_com` on, so that a Windows program opens it as COMN.
+// simulator's port is also linked there as the first "comN" from
+// `first_com` on that nothing holds yet, Wine's own links included, so that
+// a Windows program opens it as COMN.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 #include <string>
 
 namespace krx3sim {
@@ -19,8 +20,9 @@ struct ControlOptions {
     int first_com = 5;
 };
 
-// Serves until *quit is set. Returns 0, or 1 after printing why it could
+// Serves until `quit` is set (within about 100 ms), then ends every
+// connection and its simulator. Returns 0, or 1 after printing why it could
 // not start.
-int RunControlServer(const ControlOptions& options, const volatile std::sig_atomic_t* quit);
+int RunControlServer(const ControlOptions& options, const std::atomic<bool>& quit);
 
 }  // namespace krx3sim

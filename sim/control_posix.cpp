@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,24 +29,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kLastCom = 256;
+// Well below the names the tests use for a port that does not exist.
+constexpr int kLastCom = 200;
+// A "wait" request is answered within this, whatever bound it asks for.
+constexpr std::chrono::milliseconds kLongestWait{60000};
+// How often a waiting connection looks at the quit flag.
+constexpr std::chrono::milliseconds kQuitSlice{100};
 
 // The Windows port names handed out, so that two simulators never share one.
 class ComLinks {
 public:
     ComLinks(std::string folder, int first) : folder_(std::move(folder)), first_(first) {}
 
-    // Links the first free comN to `target`; returns N, or 0 without links.
+    bool Enabled() const { return !folder_.empty(); }
+
+    // Links the first free comN to `target`; returns N, or 0 when no name is
+    // free or the folder refuses the link.
     int Link(const std::string& target) {
-        if (folder_.empty()) return 0;
         std::lock_guard<std::mutex> lock(mu_);
         for (int n = first_; n <= kLastCom; ++n) {
             if (used_.count(n)) continue;
-            const std::string path = Path(n);
-            ::unlink(path.c_str());
-            if (::symlink(target.c_str(), path.c_str()) != 0) return 0;
-            used_.insert(n);
-            return n;
+            // symlink() never replaces a name: one that exists is someone
+            // else's port.
+            if (::symlink(target.c_str(), Path(n).c_str()) == 0) {
+                used_.insert(n);
+                return n;
+            }
+            if (errno != EEXIST) return 0;
         }
         return 0;
     }
@@ -94,7 +104,7 @@ bool read_line(int fd, std::string* buffer, std::string* line) {
     }
 }
 
-std::string answer(Simulator& sim, const std::string& verb, std::istream& in) {
+std::string answer(Simulator& sim, const std::string& verb, std::istream& in, const std::atomic<bool>& quit) {
     if (verb == "behave") {
         Behaviour b;
         if (!wire::Behaviours(in, &b)) return "error bad behaviour";
@@ -123,8 +133,15 @@ std::string answer(Simulator& sim, const std::string& verb, std::istream& in) {
     if (verb == "wait") {
         std::size_t n = 0;
         long long ms = 0;
-        if (!(in >> n >> ms)) return "error bad wait";
-        return sim.WaitForCommands(n, std::chrono::milliseconds(ms)) ? "ok 1" : "ok 0";
+        if (!(in >> n >> ms) || ms < 0) return "error bad wait";
+        // In slices, so that the server can end meanwhile.
+        auto left = std::min(std::chrono::milliseconds(ms), kLongestWait);
+        for (;;) {
+            const auto slice = std::min(left, kQuitSlice);
+            if (sim.WaitForCommands(n, slice)) return "ok 1";
+            left -= slice;
+            if (left.count() <= 0 || quit.load()) return "ok 0";
+        }
     }
     if (verb == "hangup") {
         sim.HangUp();
@@ -134,7 +151,7 @@ std::string answer(Simulator& sim, const std::string& verb, std::istream& in) {
 }
 
 // Serves one connection; the listener closes `fd` after joining.
-void serve(int fd, ComLinks* links, std::atomic<bool>* done) {
+void serve(int fd, ComLinks* links, const std::atomic<bool>* quit, std::atomic<bool>* done) {
     std::string buffer, line;
     std::unique_ptr<Simulator> sim;
     int com = 0;
@@ -143,19 +160,24 @@ void serve(int fd, ComLinks* links, std::atomic<bool>* done) {
         std::string verb, reply;
         in >> verb;
         try {
-            if (verb == "new" && !sim) {
-                std::vector<Log> logs;
-                if (!wire::Logs(in, &logs)) {
-                    reply = "error bad logs";
+            std::vector<Log> logs;
+            if (verb == "new" && sim) {
+                reply = "error this connection has its simulator already";
+            } else if (verb == "new" && !wire::Logs(in, &logs)) {
+                reply = "error bad logs";
+            } else if (verb == "new") {
+                sim = std::make_unique<Simulator>(std::move(logs));
+                com = links->Enabled() ? links->Link(sim->PortPath()) : 0;
+                if (links->Enabled() && com == 0) {
+                    sim.reset();
+                    reply = "error no COM port name left to link";
                 } else {
-                    sim = std::make_unique<Simulator>(std::move(logs));
-                    com = links->Link(sim->PortPath());
                     reply = "ok " + sim->PortPath() + " " + (com > 0 ? "COM" + std::to_string(com) : "-");
                 }
             } else if (!sim) {
                 reply = "error no simulator: send new first";
             } else {
-                reply = answer(*sim, verb, in);
+                reply = answer(*sim, verb, in, *quit);
             }
         } catch (const std::exception& e) {
             reply = std::string("error ") + e.what();
@@ -169,7 +191,7 @@ void serve(int fd, ComLinks* links, std::atomic<bool>* done) {
 
 }  // namespace
 
-int RunControlServer(const ControlOptions& options, const volatile std::sig_atomic_t* quit) {
+int RunControlServer(const ControlOptions& options, const std::atomic<bool>& quit) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -214,7 +236,7 @@ int RunControlServer(const ControlOptions& options, const volatile std::sig_atom
             it = connections.erase(it);
         }
     };
-    while (!*quit) {
+    while (!quit.load()) {
         reap(false);
         pollfd p{listener, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
@@ -222,7 +244,7 @@ int RunControlServer(const ControlOptions& options, const volatile std::sig_atom
         if (fd < 0) continue;
         Connection& c = connections.emplace_back();
         c.fd = fd;
-        c.thread = std::thread(serve, fd, &links, &c.done);
+        c.thread = std::thread(serve, fd, &links, &quit, &c.done);
     }
     ::close(listener);
     // Ending the connections' reads ends their simulators.

@@ -14,7 +14,6 @@
 namespace krx3sim {
 namespace {
 
-
 // ---- DOS date-time arithmetic (proleptic Gregorian, no time zone) ----
 
 struct DateTime {

@@ -1,4 +1,5 @@
 // krx3-sim: a simulated KRX3 on a pseudo-terminal, to run beside the tool.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <signal.h>
@@ -14,9 +15,10 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_quit = 0;
+// Lock-free, so setting it in a signal handler is safe.
+std::atomic<bool> g_quit{false};
 
-void on_signal(int) { g_quit = 1; }
+void on_signal(int) { g_quit.store(true); }
 
 void usage(const char* argv0) {
     std::fprintf(stderr,
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    if (!control.address_file.empty()) return krx3sim::RunControlServer(control, &g_quit);
+    if (!control.address_file.empty()) return krx3sim::RunControlServer(control, g_quit);
 
     try {
         krx3sim::Simulator sim(folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
@@ -108,7 +110,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
 
         std::size_t shown = 0;
-        while (!g_quit) {
+        while (!g_quit.load()) {
             const auto commands = sim.Commands();
             for (; shown < commands.size(); ++shown) std::printf("< %s\n", printable(commands[shown].text).c_str());
             std::fflush(stdout);

@@ -54,6 +54,10 @@ SOCKET connect_to(const std::string& address) {
     // Requests are small and each waits for its answer.
     BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    // The server answers every request within a minute (its longest wait):
+    // a server that stopped answering fails the test instead of hanging it.
+    DWORD ms = 90000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
     return s;
 }
 
@@ -88,7 +92,7 @@ struct Simulator::Impl {
             }
             char chunk[65536];
             const int n = recv(s, chunk, sizeof chunk, 0);
-            if (n <= 0) throw std::runtime_error("the simulator's connection broke");
+            if (n <= 0) throw std::runtime_error("the simulator did not answer " + request.substr(0, 16));
             buffer.append(chunk, static_cast<std::size_t>(n));
         }
     }

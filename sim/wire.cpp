@@ -11,11 +11,6 @@ int nibble(char c) {
     return -1;
 }
 
-template <typename T>
-bool number(std::istream& in, T* out) {
-    return static_cast<bool>(in >> *out);
-}
-
 }  // namespace
 
 std::string Text(const std::string& bytes) {
@@ -53,12 +48,12 @@ std::string Logs(const std::vector<Log>& logs) {
 
 bool Logs(std::istream& in, std::vector<Log>* logs) {
     std::size_t count = 0;
-    if (!number(in, &count)) return false;
+    if (!(in >> count)) return false;
     logs->clear();
     for (std::size_t i = 0; i < count; ++i) {
         Log log;
         std::size_t lines = 0;
-        if (!Text(in, &log.start_code) || !Text(in, &log.stop_code) || !number(in, &lines)) return false;
+        if (!Text(in, &log.start_code) || !Text(in, &log.stop_code) || !(in >> lines)) return false;
         for (std::size_t k = 0; k < lines; ++k) {
             std::string line;
             if (!Text(in, &line)) return false;
@@ -81,9 +76,9 @@ bool Behaviours(std::istream& in, Behaviour* b) {
     long long delay = 0, pause = 0;
     int paced = 0, silent = 0, endless = 0;
     Behaviour r;
-    if (!number(in, &delay) || !number(in, &r.pause_every_lines) || !number(in, &pause) || !number(in, &paced) ||
-        !Text(in, &r.line_end) || !number(in, &silent) || !number(in, &endless) ||
-        !number(in, &r.close_after_bytes)) {
+    if (!(in >> delay) || !(in >> r.pause_every_lines) || !(in >> pause) || !(in >> paced) ||
+        !Text(in, &r.line_end) || !(in >> silent) || !(in >> endless) ||
+        !(in >> r.close_after_bytes)) {
         return false;
     }
     r.delay_before_reply = std::chrono::milliseconds(delay);
@@ -103,11 +98,11 @@ std::string Commands(const std::vector<AgedCommand>& commands) {
 
 bool Commands(std::istream& in, std::vector<AgedCommand>* commands) {
     std::size_t count = 0;
-    if (!number(in, &count)) return false;
+    if (!(in >> count)) return false;
     commands->clear();
     for (std::size_t i = 0; i < count; ++i) {
         AgedCommand c;
-        if (!Text(in, &c.text) || !number(in, &c.age_us)) return false;
+        if (!Text(in, &c.text) || !(in >> c.age_us)) return false;
         commands->push_back(std::move(c));
     }
     return true;

@@ -33,12 +33,14 @@ TEST(OpenComWin32, NamesPathsAndMissingPorts) {
 
     // A failed open closes the connection before it and keeps the reason.
     ASSERT_NE(OpenCom(com), 0) << OpenComError();
+    const HANDLE first = Port();
     EXPECT_EQ(OpenCom(MissingPort()), 0);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(first, &flags)) << "the first connection was left open";
     EXPECT_EQ(OpenComError(), MissingPortReason());
     EXPECT_FALSE(MissingPortReason().empty());
     EXPECT_EQ(CloseCom(), 0);
-    // Were the first connection still open, Windows would refuse this.
     ASSERT_NE(OpenCom(com), 0) << OpenComError();
     EXPECT_EQ(CloseCom(), 1);
 }
@@ -111,7 +113,7 @@ TEST(SerialOsWin32, ReadsAByteOrIdlesFor25Ms) {
         if (serial_os::ReadByte(h, &byte) == serial_os::Read::Byte) reply.push_back(static_cast<char>(byte));
     }
     EXPECT_EQ(reply, "ok\r");
-    // The reply waited in the driver: its bytes came without idle reads.
+    // With the reply read, the line is quiet again.
     const auto t0 = Clock::now();
     EXPECT_EQ(serial_os::ReadByte(h, &byte), serial_os::Read::Idle);
     EXPECT_GE(ms_between(t0, Clock::now()), 20.0);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,11 +43,26 @@ TEST(Resources, ManifestIsEmbeddedAndApplied) {
     // The loader applied it: its activation context sends the common
     // controls to their version 6 side-by-side assembly (without the
     // manifest there is no such redirection).
+    // Windows may redirect it to version 5 by default: the assembly found
+    // must be version 6.
     ACTCTX_SECTION_KEYED_DATA data{};
     data.cbSize = sizeof data;
-    EXPECT_TRUE(FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, L"comctl32.dll",
-                                         &data))
+    ASSERT_TRUE(FindActCtxSectionStringW(FIND_ACTCTX_SECTION_KEY_RETURN_HACTCTX, nullptr,
+                                         ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, L"comctl32.dll", &data))
         << GetLastError();
+    SIZE_T needed = 0;
+    QueryActCtxW(0, data.hActCtx, &data.ulAssemblyRosterIndex, AssemblyDetailedInformationInActivationContext,
+                 nullptr, 0, &needed);
+    ASSERT_GT(needed, 0u);
+    std::vector<char> buffer(needed);
+    ASSERT_TRUE(QueryActCtxW(0, data.hActCtx, &data.ulAssemblyRosterIndex,
+                             AssemblyDetailedInformationInActivationContext, buffer.data(), needed, &needed));
+    const auto* assembly = reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+    ASSERT_NE(assembly->lpAssemblyEncodedAssemblyIdentity, nullptr);
+    const std::wstring identity = assembly->lpAssemblyEncodedAssemblyIdentity;
+    EXPECT_NE(identity.find(L"Common-Controls"), std::wstring::npos);
+    EXPECT_NE(identity.find(L"version=\"6."), std::wstring::npos) << std::string(identity.begin(), identity.end());
+    ReleaseActCtx(data.hActCtx);
 }
 
 // Each icon is read as the image it holds (PNG or bitmap), without asking
