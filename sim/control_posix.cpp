@@ -7,8 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,8 +16,6 @@
 #include <fstream>
 #include <list>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -36,7 +34,8 @@ constexpr std::chrono::milliseconds kLongestWait{60000};
 // How often a waiting connection looks at the quit flag.
 constexpr std::chrono::milliseconds kQuitSlice{100};
 
-// The Windows port names handed out, so that two simulators never share one.
+// The Windows port names handed out. A name is taken while its link exists,
+// whoever made it, so the folder itself says which names are free.
 class ComLinks {
 public:
     ComLinks(std::string folder, int first) : folder_(std::move(folder)), first_(first) {}
@@ -45,26 +44,17 @@ public:
 
     // Links the first free comN to `target`; returns N, or 0 when no name is
     // free or the folder refuses the link.
-    int Link(const std::string& target) {
-        std::lock_guard<std::mutex> lock(mu_);
+    int Link(const std::string& target) const {
         for (int n = first_; n <= kLastCom; ++n) {
-            if (used_.count(n)) continue;
-            // symlink() never replaces a name: one that exists is someone
-            // else's port.
-            if (::symlink(target.c_str(), Path(n).c_str()) == 0) {
-                used_.insert(n);
-                return n;
-            }
+            // symlink() never replaces a name, and makes one atomically.
+            if (::symlink(target.c_str(), Path(n).c_str()) == 0) return n;
             if (errno != EEXIST) return 0;
         }
         return 0;
     }
 
-    void Unlink(int n) {
-        if (n <= 0) return;
-        std::lock_guard<std::mutex> lock(mu_);
-        ::unlink(Path(n).c_str());
-        used_.erase(n);
+    void Unlink(int n) const {
+        if (n > 0) ::unlink(Path(n).c_str());
     }
 
 private:
@@ -72,8 +62,6 @@ private:
 
     const std::string folder_;
     const int first_;
-    std::mutex mu_;
-    std::set<int> used_;
 };
 
 bool send_all(int fd, const std::string& text) {
@@ -151,7 +139,7 @@ std::string answer(Simulator& sim, const std::string& verb, std::istream& in, co
 }
 
 // Serves one connection; the listener closes `fd` after joining.
-void serve(int fd, ComLinks* links, const std::atomic<bool>* quit, std::atomic<bool>* done) {
+void serve(int fd, const ComLinks* links, const std::atomic<bool>* quit, std::atomic<bool>* done) {
     std::string buffer, line;
     std::unique_ptr<Simulator> sim;
     int com = 0;
@@ -167,8 +155,7 @@ void serve(int fd, ComLinks* links, const std::atomic<bool>* quit, std::atomic<b
                 reply = "error bad logs";
             } else if (verb == "new") {
                 sim = std::make_unique<Simulator>(std::move(logs));
-                com = links->Enabled() ? links->Link(sim->PortPath()) : 0;
-                if (links->Enabled() && com == 0) {
+                if (links->Enabled() && (com = links->Link(sim->PortPath())) == 0) {
                     sim.reset();
                     reply = "error no COM port name left to link";
                 } else {
