@@ -17,6 +17,7 @@ class QProgressBar;
 #include <vector>
 
 #include "exchange.h"
+#include "logfile.h"
 #include "tthread.h"
 
 // The steps both workers share.
@@ -107,13 +108,3 @@ private:
     TStringList lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
 };
-
-// Writes `lines` to `path` as the device sent them: each byte as it came,
-// every line followed by CR LF. Written beside the file and renamed over it,
-// so a failure cannot leave a half-written file under the name. Returns an
-// empty string on success, else the reason.
-std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
-
-// Reads a .log file's lines (CR LF or LF line ends; one byte per character).
-// Returns false with the reason in *error when it cannot be read.
-bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error);
