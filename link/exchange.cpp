@@ -30,24 +30,30 @@ ExchangeBounds& bounds_value() {
     return b;
 }
 
-// The text of a line stops at its first NUL byte.
-std::string text_of(const std::string& line) {
-    const auto nul = line.find('\0');
-    return nul == std::string::npos ? line : line.substr(0, nul);
-}
+thread_local ExchangeStats t_stats;
 
 struct Limits {
-    std::size_t bytes;
+    std::size_t bytes;          // the reply's bound: bytes, plus kLineCost per line when lines are kept
     bool timed;
     milliseconds time;
     milliseconds pause;
     bool first_line_only;
+    milliseconds first_wait;    // silence before the first byte that ends the reply
+    milliseconds end_silence;   // silence after a byte that ends the reply
 };
 
-// Runs one exchange. `on_line` receives every complete line (without its CR,
-// NUL not yet cut); `partial` keeps the bytes of the unfinished line.
+// Runs one exchange. `on_line` receives every complete line (without its CR);
+// `partial` keeps the bytes of the unfinished line.
 template <class OnLine>
 ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
+    ExchangeStats& stats = t_stats;
+    stats = ExchangeStats{};
+    stats.written = stats.last_byte = stats.ended = Clock::now();
+    struct Finish {
+        ExchangeStats& s;
+        ~Finish() { s.ended = Clock::now(); }
+    } finish{stats};
+
     const com_handle_t h = hCom.load();
     if (h == INVALID_COM_HANDLE) return ExchangeEnd::NotOpen;
     const ExchangeBounds bounds = GetExchangeBounds();
@@ -69,43 +75,51 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     // A command is written up to its first NUL, as a C string would be.
     if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop))
         return g_stop.load(std::memory_order_acquire) ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
+    stats.written = stats.last_byte = Clock::now();
     std::this_thread::sleep_for(lim.pause);
 
     const auto until = Clock::now() + lim.time;
-    std::size_t received = 0;
+    std::size_t cost = 0;
     int idle = 0;
     for (;;) {
         if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
         const serial_os::Read r = serial_os::ReadByte(h, &byte);
-        if (r != serial_os::Read::Byte) {
-            // Silence is counted in a row: a byte starts the count again.
+        if (r == serial_os::Read::Failed) {
+            // A failed read returns at once: it is counted, never timed.
             if (idle < n) {
                 ++idle;
                 continue;
             }
-            return r == serial_os::Read::Failed ? ExchangeEnd::LineLost : ExchangeEnd::Silence;
+            return ExchangeEnd::LineLost;
+        }
+        if (r == serial_os::Read::Idle) {
+            // Silence is counted in a row (a byte starts the count again),
+            // and for the listing and the upload also timed since the last byte.
+            if (idle < n) {
+                ++idle;
+                continue;
+            }
+            const milliseconds wait = stats.bytes == 0 ? lim.first_wait : lim.end_silence;
+            if (Clock::now() - stats.last_byte < wait) continue;
+            return ExchangeEnd::Silence;
         }
         idle = 0;
-        ++received;
-        if (received > lim.bytes) return ExchangeEnd::Overrun;
-        if (lim.timed && Clock::now() > until) return ExchangeEnd::Overrun;
+        ++stats.bytes;
+        stats.last_byte = Clock::now();
+        if (++cost > lim.bytes) return ExchangeEnd::Overrun;
+        if (lim.timed && stats.last_byte > until) return ExchangeEnd::Overrun;
 
         if (byte == kLF) continue;
         if (byte == kCR) {
             if (lim.first_line_only) return ExchangeEnd::LineEnd;
+            cost += kLineCost;
+            if (cost > lim.bytes) return ExchangeEnd::Overrun;
             on_line(partial);
             partial.clear();
             continue;
         }
         partial.push_back(static_cast<char>(byte));
     }
-}
-
-void add_line(TStringList& list, const std::string& line) {
-    if (line.find('\0') == std::string::npos)
-        list.Add(line);
-    else
-        list.Add(text_of(line));
 }
 
 }  // namespace
@@ -152,31 +166,36 @@ ExchangeBounds GetExchangeBounds() {
 
 void StopExchanges(bool on) { g_stop.store(on, std::memory_order_release); }
 
+const ExchangeStats& LastExchange() { return t_stats; }
+
+// krx_cmd's line is a C string to its callers: it ends before a NUL byte.
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true};
+    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0)};
     std::string line;
     const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
     if (end) *end = e;
-    return text_of(line);
+    const auto nul = line.find('\0');
+    if (nul != std::string::npos) line.resize(nul);
+    return line;
 }
 
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false};
+    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false, kFirstByteWait, kEndSilence};
     std::string line;
-    return run(cmd, budget, lim, line, [&list](const std::string& l) { add_line(list, l); });
+    return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
 
 ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget,
                     const std::function<void(int)>& progress) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.slt_bytes, false, milliseconds(0), milliseconds(2), false};
+    const Limits lim{b.slt_bytes, false, milliseconds(0), milliseconds(2), false, kFirstByteWait, kEndSilence};
     std::string line;
     int added = 0;
     return run(cmd, budget, lim, line, [&](const std::string& l) {
         if (progress) progress(added);
-        add_line(list, l);
+        list.Add(l);
         ++added;
     });
 }

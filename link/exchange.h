@@ -2,15 +2,19 @@
 //
 // The host writes one command (text ending in a carriage return); the device
 // answers with zero or more lines, each ended by a carriage return. A line
-// feed is dropped wherever it stands. The end of a reply is recognised by
-// silence: an exchange with idle budget N ends at the (N+1)-th idle read in
-// a row (the count starts again at 0 whenever a byte arrives); a budget below
-// 1 counts as 1.
+// feed is dropped wherever it stands. Every other byte, NUL and bytes above
+// 0x7F included, belongs to its line: lines are kept whole, whatever their
+// length and content.
+//
+// The end of a reply is recognised by silence, counted in idle reads of about
+// 25 ms: an exchange with idle budget N ends at the (N+1)-th idle read in a
+// row (the count starts again at 0 whenever a byte arrives); a budget below 1
+// counts as 1. The listing (mlt_cmd) and the upload (slt_cmd) wait longer,
+// because a real device pauses: see kFirstByteWait and kEndSilence.
 //
 // Each exchange first drains what an earlier exchange left unread, writes the
 // command in one write, pauses (10 ms in krx_cmd, 2 ms in mlt_cmd and
-// slt_cmd), and then reads byte by byte. Lines are kept whole, whatever their
-// length; a line handed to a list ends before its first NUL byte.
+// slt_cmd), and then reads byte by byte.
 //
 // The exchanges run on the caller's thread and use hCom: one at a time.
 #pragma once
@@ -21,6 +25,26 @@
 #include <string>
 
 #include "stringlist.h"
+
+// The listing and the upload end only on silence that no working device
+// produces inside a reply:
+// - the first byte may come up to 2 s after the command: a device opens its
+//   storage before it answers a listing or a log (about 1 s has been seen);
+// - once bytes flow, a reply ends at the first idle read that finds the line
+//   silent for 270 ms since its last byte, so the reply is over within about
+//   300 ms of that byte. Pauses of 200 ms and more have been seen inside a
+//   log (a flash page being read); 270 ms keeps such a pause apart from the
+//   end by more than a read time-out.
+// krx_cmd keeps the plain idle budget: its replies are one short status line
+// that nothing depends on.
+constexpr std::chrono::milliseconds kFirstByteWait{2000};
+constexpr std::chrono::milliseconds kEndSilence{270};
+
+// Memory that one line costs beyond its bytes, as the reply bounds count it:
+// the line's own string and its share of the view that shows it. A reply of
+// millions of short or empty lines so stops at the same memory as one of
+// long lines.
+constexpr std::size_t kLineCost = 96;
 
 enum class ExchangeEnd {
     Silence,      // the idle budget was spent (the normal end of mlt_cmd/slt_cmd)
@@ -39,8 +63,8 @@ struct ExchangeBounds {
     std::size_t drain_bytes;             // the drain before the command
     std::chrono::milliseconds drain_time;
     std::size_t krx_bytes;               // krx_cmd's reply
-    std::size_t mlt_bytes;               // mlt_cmd's reply (the log listing)
-    std::size_t slt_bytes;               // slt_cmd's reply (a whole log)
+    std::size_t mlt_bytes;               // mlt_cmd's reply (the log listing), bytes + kLineCost a line
+    std::size_t slt_bytes;               // slt_cmd's reply (a whole log), bytes + kLineCost a line
     std::chrono::milliseconds reply_time;  // krx_cmd's reply
     std::chrono::milliseconds list_time;   // mlt_cmd's reply; slt_cmd has none: a log may take hours
 };
@@ -52,12 +76,23 @@ ExchangeBounds GetExchangeBounds();
 // Stopped. Thread-safe; used when the window closes during a run.
 void StopExchanges(bool on);
 
+// What the last exchange on the calling thread received, and when.
+struct ExchangeStats {
+    std::size_t bytes = 0;                        // reply bytes after the command
+    std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
+    std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)
+    std::chrono::steady_clock::time_point ended;      // the exchange ended
+};
+const ExchangeStats& LastExchange();
+
 // Sends `cmd` and returns the first reply line without its carriage return,
 // or the bytes gathered when no carriage return came (possibly none).
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end = nullptr);
 
 // Sends `cmd` and adds every complete reply line to `list` in the order of
-// arrival. Bytes after the last carriage return are dropped.
+// arrival. Bytes after the last carriage return are dropped. Ends on the
+// listing's and upload's silence (kFirstByteWait, kEndSilence) once the idle
+// budget is spent as well.
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 
 // As mlt_cmd; before adding each line it calls progress(number of lines

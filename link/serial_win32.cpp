@@ -112,9 +112,14 @@ com_handle_t Open(const std::string& port, std::string* error) {
     dcb.ErrorChar = 0;
     dcb.EofChar = 13;
     dcb.EvtChar = 0;
-    // A port that refuses the line settings keeps its own; whether it is
-    // usable is decided by the time-outs, the last step.
-    SetCommState(h, &dcb);
+    // A port that refuses the line settings would talk at a rate and framing
+    // the device does not use: that is a failed open, with the system's reason.
+    if (!SetCommState(h, &dcb)) {
+        const DWORD code = GetLastError();
+        CloseHandle(h);
+        if (error) *error = error_text(code);
+        return INVALID_COM_HANDLE;
+    }
 
     COMMTIMEOUTS t = timeouts(kWriteSliceMs);
     if (!SetCommTimeouts(h, &t)) {

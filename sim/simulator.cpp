@@ -183,30 +183,36 @@ struct Simulator::Impl {
         Reply r;
         std::vector<std::string> lines;
         bool endless = false;
+        milliseconds delay{0};
         {
             std::lock_guard<std::mutex> lock(mu);
             r.b = behaviour;
             if (r.b.silent) return;
+            delay = r.b.delay_before_reply;
             if (cmd == "md mach" || cmd == "fs stop") {
                 lines.push_back("ok");
             } else if (cmd == "fs list") {
+                lines = r.b.extra_list_lines;
                 for (const Log& l : logs) lines.push_back(l.start_code + " " + l.stop_code);
+                delay += r.b.list_delay;
             } else if (cmd.compare(0, 8, "fs read ") == 0) {
                 const std::string name = cmd.substr(8);
                 for (const Log& l : logs)
                     if (l.start_code == name) lines = l.lines;
                 endless = r.b.endless_reply;
+                delay += r.b.read_delay;
             } else if (cmd.compare(0, 7, "fs del ") == 0) {
                 const std::string name = cmd.substr(7);
-                logs.erase(std::remove_if(logs.begin(), logs.end(),
-                                          [&name](const Log& l) { return l.start_code == name; }),
-                           logs.end());
-                lines.push_back("ok");
+                if (!r.b.keep_on_delete)
+                    logs.erase(std::remove_if(logs.begin(), logs.end(),
+                                              [&name](const Log& l) { return l.start_code == name; }),
+                               logs.end());
+                if (!r.b.del_reply.empty()) lines.push_back(r.b.del_reply);
             } else {
                 lines.push_back("?");
             }
         }
-        if (r.b.delay_before_reply.count() > 0 && !wait_until(Clock::now() + r.b.delay_before_reply)) return;
+        if (delay.count() > 0 && !wait_until(Clock::now() + delay)) return;
         r.pace_start = Clock::now();
 
         if (!endless) {

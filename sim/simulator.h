@@ -7,6 +7,7 @@
 //   "fs list\r"               -> one line per log: start code, blank, stop code
 //   "fs read NAME\r"          -> the log's lines
 //   "fs del NAME\r"           -> removes the log, answers "ok"
+// (each answer can be changed: see Behaviour).
 // Anything else is answered with "?". Every command received is recorded
 // with the time it arrived. It can be told to misbehave (see Behaviour).
 // Thread-safe: the device runs on a thread of its own.
@@ -44,6 +45,11 @@ struct Behaviour {
     bool silent = false;                              // never answers
     bool endless_reply = false;                       // "fs read" streams lines without end
     long close_after_bytes = -1;                      // hang up after sending this many reply bytes (-1: never)
+    std::chrono::milliseconds list_delay{0};          // more silence before a listing ("fs list") starts
+    std::chrono::milliseconds read_delay{0};          // more silence before a log ("fs read") starts
+    std::vector<std::string> extra_list_lines;        // lines that are not logs, sent before the listing's
+    std::string del_reply = "ok";                     // the answer to "fs del" ("": none)
+    bool keep_on_delete = false;                      // "fs del" leaves the log where it is
 };
 
 // Sample logs with realistic start and stop codes and contents: `count` logs,

@@ -68,7 +68,10 @@ std::string Behaviours(const Behaviour& b) {
     std::ostringstream out;
     out << b.delay_before_reply.count() << ' ' << b.pause_every_lines << ' ' << b.pause.count() << ' '
         << (b.paced ? 1 : 0) << ' ' << Text(b.line_end) << ' ' << (b.silent ? 1 : 0) << ' '
-        << (b.endless_reply ? 1 : 0) << ' ' << b.close_after_bytes;
+        << (b.endless_reply ? 1 : 0) << ' ' << b.close_after_bytes << ' ' << b.list_delay.count() << ' '
+        << b.read_delay.count() << ' ' << b.extra_list_lines.size();
+    for (const std::string& l : b.extra_list_lines) out << ' ' << Text(l);
+    out << ' ' << Text(b.del_reply) << ' ' << (b.keep_on_delete ? 1 : 0);
     return out.str();
 }
 
@@ -81,6 +84,17 @@ bool Behaviours(std::istream& in, Behaviour* b) {
         !(in >> r.close_after_bytes)) {
         return false;
     }
+    long long list_delay = 0, read_delay = 0;
+    std::size_t extra = 0;
+    int keep = 0;
+    if (!(in >> list_delay) || !(in >> read_delay) || !(in >> extra) || extra > 100000) return false;
+    r.extra_list_lines.resize(extra);
+    for (std::string& l : r.extra_list_lines)
+        if (!Text(in, &l)) return false;
+    if (!Text(in, &r.del_reply) || !(in >> keep)) return false;
+    r.list_delay = std::chrono::milliseconds(list_delay);
+    r.read_delay = std::chrono::milliseconds(read_delay);
+    r.keep_on_delete = keep != 0;
     r.delay_before_reply = std::chrono::milliseconds(delay);
     r.pause = std::chrono::milliseconds(pause);
     r.paced = paced != 0;

@@ -27,33 +27,35 @@ TEST_F(Timing, DrainSpendsAnIdleReadBeforeTheCommand) {
     }
 }
 
-// A silent device costs budget + 1 idle reads after the command; a budget
-// below 1 counts as 1.
-TEST_F(Timing, SilentDeviceCostsBudgetPlusOneIdleReads) {
+// krx_cmd's silence is its idle budget: budget + 1 idle reads after the
+// command, a budget below 1 counting as 1. The listing and the upload wait
+// kFirstByteWait for a first byte.
+TEST_F(Timing, ASilentDeviceIsGivenUpOnAfterItsWait) {
     krx3sim::Behaviour silent;
     silent.silent = true;
     Behave(silent);
     const struct {
         int budget;
-        double min_ms;  // a little under (budget + 1) read time-outs
-    } cases[] = {{2, 72.0}, {0, 47.0}, {-3, 47.0}};
+        bool list;
+        double min_ms;  // a little under the wait
+    } cases[] = {{2, false, 72.0}, {0, false, 47.0}, {-3, false, 47.0}, {1, true, 2000.0}};
     for (const auto& c : cases) {
-        for (bool list : {false, true}) {
-            sim->ClearCommands();
-            ExchangeEnd end = ExchangeEnd::LineEnd;
-            TStringList lines;
-            if (list) {
-                end = mlt_cmd("fs list\r", lines, c.budget);
-            } else {
-                EXPECT_EQ(krx_cmd("md mach\r", c.budget, &end), "");
-            }
-            const auto done = Clock::now();
-            EXPECT_EQ(end, ExchangeEnd::Silence);
-            ASSERT_TRUE(sim->WaitForCommands(1, milliseconds(1000)));
-            const double ms = ms_between(sim->Commands()[0].arrived, done);
-            EXPECT_GE(ms, c.min_ms) << c.budget << (list ? " mlt" : " krx");
-            EXPECT_LT(ms, 2000.0);
+        SCOPED_TRACE(testing::Message() << c.budget << (c.list ? " mlt" : " krx"));
+        sim->ClearCommands();
+        ExchangeEnd end = ExchangeEnd::LineEnd;
+        TStringList lines;
+        if (c.list) {
+            end = mlt_cmd("fs list\r", lines, c.budget);
+        } else {
+            EXPECT_EQ(krx_cmd("md mach\r", c.budget, &end), "");
         }
+        const auto done = Clock::now();
+        EXPECT_EQ(end, ExchangeEnd::Silence);
+        EXPECT_EQ(LastExchange().bytes, 0u);
+        ASSERT_TRUE(sim->WaitForCommands(1, milliseconds(1000)));
+        const double ms = ms_between(sim->Commands()[0].arrived, done);
+        EXPECT_GE(ms, c.min_ms);
+        EXPECT_LT(ms, c.min_ms + 2000.0);
     }
 
     // A reply that starts after one idle read is still caught.
@@ -64,34 +66,55 @@ TEST_F(Timing, SilentDeviceCostsBudgetPlusOneIdleReads) {
     EXPECT_EQ(krx_cmd("fs stop\r", -3), "ok");
 }
 
-// Pauses of more than one read time-out, fewer than budget + 1 in a row: the
-// whole reply arrives (counted over the whole exchange it would be cut at
-// the second pause). A pause as long as budget + 1 reads ends the reply.
+// The listing and the upload ride out a slow start and pauses inside the
+// reply; only a silence of kEndSilence after the last byte ends them, with
+// the lines before kept. Pauses and delays are well inside the waits, so
+// a busy machine cannot turn them into an end.
+TEST_F(Timing, ListingAndUploadRideOutADevicesPauses) {
+    const struct {
+        milliseconds start, pause;
+        int pause_every;
+        int lines, kept;
+    } cases[] = {
+        {milliseconds(1500), milliseconds(0), 0, 6, 6},
+        {milliseconds(40), milliseconds(170), 1, 4, 4},
+        {milliseconds(0), milliseconds(1000), 3, 5, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "start " << c.start.count() << " ms, pause " << c.pause.count() << " ms");
+        Serve(numbered(c.lines));
+        krx3sim::Behaviour b = sim->GetBehaviour();
+        b.read_delay = c.start;
+        b.pause_every_lines = c.pause_every;
+        b.pause = c.pause;
+        Behave(b);
+        for (bool list : {false, true}) {
+            TStringList got;
+            const ExchangeEnd end = list ? mlt_cmd("fs read X\r", got, 1) : slt_cmd("fs read X\r", got, 1, nullptr);
+            EXPECT_EQ(end, ExchangeEnd::Silence);
+            EXPECT_EQ(got.Lines(), numbered(c.kept));
+            const ExchangeStats s = LastExchange();
+            EXPECT_GE(s.ended - s.last_byte, kEndSilence);
+            EXPECT_LT(s.ended - s.last_byte, kEndSilence + milliseconds(500));
+            // The rest of a cut reply comes after the pause, before the
+            // answer to the next command.
+            if (c.kept < c.lines) {
+                TStringList rest;
+                EXPECT_EQ(mlt_cmd("md mach\r", rest, 1), ExchangeEnd::Silence);
+                EXPECT_EQ(rest.Lines(), (std::vector<std::string>{"line 4", "line 5", "ok"}));
+            }
+        }
+    }
+}
+
+// For krx_cmd the silence is counted in a row: pauses of more than one read
+// time-out, fewer than budget + 1 in a row, do not end it.
 TEST_F(Timing, IdleReadsAreCountedInARow) {
-    Serve(numbered(10));
+    Serve({"a", "b", "c", "d"}, "");
     krx3sim::Behaviour b = sim->GetBehaviour();
     b.delay_before_reply = milliseconds(35);
     b.pause_every_lines = 1;
     b.pause = milliseconds(35);
     Behave(b);
-    TStringList list;
-    const auto t0 = Clock::now();
-    EXPECT_EQ(slt_cmd("fs read X\r", list, 1, nullptr), ExchangeEnd::Silence);
-    EXPECT_GE(ms_between(t0, Clock::now()), 10 * 35.0);
-    EXPECT_EQ(list.Lines(), numbered(10));
-
-    Serve(numbered(6));
-    b.delay_before_reply = milliseconds(0);
-    b.pause_every_lines = 3;
-    b.pause = milliseconds(60);
-    Behave(b);
-    TStringList whole;
-    EXPECT_EQ(mlt_cmd("fs read X\r", whole, 3), ExchangeEnd::Silence);
-    EXPECT_EQ(whole.Lines(), numbered(6));
-    // A budget of 1 does not ride out 250 ms, and keeps the lines before.
-    b.pause = milliseconds(250);
-    Behave(b);
-    TStringList cut;
-    EXPECT_EQ(mlt_cmd("fs read X\r", cut, 1), ExchangeEnd::Silence);
-    EXPECT_EQ(cut.Lines(), numbered(3));
+    EXPECT_EQ(krx_cmd("fs read X\r", 2), "abcd");
 }

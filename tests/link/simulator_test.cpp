@@ -124,6 +124,11 @@ TEST(SimulatorWire, EveryFieldRoundTrips) {
     b.silent = true;
     b.endless_reply = true;
     b.close_after_bytes = 17;
+    b.list_delay = std::chrono::milliseconds(1500);
+    b.read_delay = std::chrono::milliseconds(7);
+    b.extra_list_lines = {"", "OK", bytes};
+    b.del_reply = "ERR 5 cannot delete";
+    b.keep_on_delete = true;
     std::istringstream in_b(wire::Behaviours(b));
     Behaviour c;
     ASSERT_TRUE(wire::Behaviours(in_b, &c));
@@ -133,6 +138,11 @@ TEST(SimulatorWire, EveryFieldRoundTrips) {
     EXPECT_TRUE(c.paced && c.silent && c.endless_reply);
     EXPECT_EQ(c.line_end, "\n\r");
     EXPECT_EQ(c.close_after_bytes, 17);
+    EXPECT_EQ(c.list_delay, b.list_delay);
+    EXPECT_EQ(c.read_delay, b.read_delay);
+    EXPECT_EQ(c.extra_list_lines, b.extra_list_lines);
+    EXPECT_EQ(c.del_reply, b.del_reply);
+    EXPECT_TRUE(c.keep_on_delete);
 
     std::istringstream in_c(wire::Commands({{"md mach", 1500}, {"", 0}, {bytes, 123456789}}));
     std::vector<wire::AgedCommand> cmds;
