@@ -2,41 +2,119 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+std::string Reason(const QFileDevice& file) { return file.errorString().toLocal8Bit().toStdString(); }
+
+// Gives up a save: the temporary file is removed and the target left as it was.
+std::string Abandon(QSaveFile* file, const std::string& reason) {
+    file->cancelWriting();
+    file->commit();  // fails by design after cancelWriting(), and removes the temporary file
+    return reason.empty() ? std::string("The file could not be written") : reason;
+}
+
+// Writes all of `chunk`. A short write (the system took only part, e.g. the
+// disk filled up) reports no error of its own, so the rest is written again
+// until the system either takes it or says why not. Returns "" when all was
+// written, else the reason.
+std::string WriteAll(QSaveFile* file, const QByteArray& chunk) {
+    qint64 done = 0;
+    while (done < chunk.size()) {
+        const qint64 n = file->write(chunk.constData() + done, chunk.size() - done);
+        if (n <= 0 || file->error() != QFileDevice::NoError) {
+            if (file->error() != QFileDevice::NoError) return Reason(*file);
+            return "Only " + std::to_string(done) + " of " + std::to_string(chunk.size()) +
+                   " bytes could be written";
+        }
+        done += n;
+    }
+    return std::string();
+}
+
+}  // namespace
 
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString().toLocal8Bit().toStdString();
+    // Unbuffered: each write reaches the system at once, so its failure is
+    // seen at that write and not later in a flush whose failure QSaveFile
+    // would not remember at commit().
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
     QByteArray chunk;
     for (const std::string& line : lines) {
         chunk.append(line.data(), static_cast<qsizetype>(line.size()));
         chunk.append("\r\n", 2);
         if (chunk.size() >= (1 << 20)) {
-            if (file.write(chunk) != chunk.size()) break;
+            const std::string reason = WriteAll(&file, chunk);
+            if (!reason.empty()) return Abandon(&file, reason);
             chunk.clear();
         }
     }
-    if (!chunk.isEmpty() && file.error() == QFileDevice::NoError) file.write(chunk);
-    if (file.error() != QFileDevice::NoError) {
-        const std::string reason = file.errorString().toLocal8Bit().toStdString();
-        file.cancelWriting();
-        return reason;
+    if (!chunk.isEmpty()) {
+        const std::string reason = WriteAll(&file, chunk);
+        if (!reason.empty()) return Abandon(&file, reason);
     }
-    if (!file.commit()) return file.errorString().toLocal8Bit().toStdString();
+    if (!file.flush() || file.error() != QFileDevice::NoError) return Abandon(&file, Reason(file));
+    if (!file.commit()) {
+        const std::string reason = Reason(file);
+        return reason.empty() ? std::string("The file could not be saved") : reason;
+    }
     return std::string();
 }
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
+    // The type is checked before the file is opened: opening a FIFO waits for
+    // a writer, and a device may never end. QFileInfo follows links, so a link
+    // is judged by what it points at.
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *error = QStringLiteral("The file does not exist.");
+        return false;
+    }
+    if (info.isDir()) {
+        *error = QStringLiteral("It is a folder, not a plain file.");
+        return false;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
+        return false;
+    }
+    const QString tooLarge = QStringLiteral("The file is larger than %1 bytes, more than any log holds.")
+                                 .arg(kMaxLogFileBytes);
+    if (info.size() > kMaxLogFileBytes) {
+        *error = tooLarge;
+        return false;
+    }
+
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return false;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = file.errorString();
+    // Read at most one byte past the bound, so a file that grows while it is
+    // read is still refused instead of filling the memory.
+    QByteArray data;
+    data.reserve(static_cast<qsizetype>(info.size()));
+    constexpr qint64 kPiece = 1 << 20;
+    while (data.size() <= kMaxLogFileBytes) {
+        const QByteArray piece = file.read(std::min(kPiece, kMaxLogFileBytes + 1 - data.size()));
+        if (file.error() != QFileDevice::NoError) {
+            *error = file.errorString();
+            return false;
+        }
+        if (piece.isEmpty()) break;
+        data.append(piece);
+    }
+    if (data.size() > kMaxLogFileBytes) {
+        *error = tooLarge;
         return false;
     }
+
     lines->clear();
     qsizetype from = 0;
     while (from < data.size()) {

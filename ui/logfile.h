@@ -2,16 +2,28 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <string>
 #include <vector>
 
-// Writes `lines` to `path` as the device sent them: each byte as it came,
-// every line followed by CR LF. Written beside the file and renamed over it,
-// so a failure cannot leave a half-written file under the name. Returns an
-// empty string on success, else the reason.
+// The largest .log file View Log reads: the same as the largest reply an
+// upload accepts, so every log the tool can save can also be read back, and
+// nothing larger is taken into memory.
+constexpr qint64 kMaxLogFileBytes = 256LL * 1024 * 1024;
+
+// Writes `lines` to `path` as the device sent them: each byte as it came (NUL
+// and bytes above 0x7F included), every line followed by CR LF. Written beside
+// the file and renamed over it, so a failure cannot leave a half-written file
+// under the name: every write, the flush and the rename are checked, and on any
+// failure the file keeps its old content (or stays absent) and no temporary file
+// is left. Returns an empty string on success, else the system's reason (e.g.
+// "No space left on device").
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
 
-// Reads a .log file's lines (CR LF or LF line ends; one byte per character).
-// Returns false with the reason in *error when it cannot be read.
+// Reads a .log file's lines (CR LF or LF line ends; one byte per character,
+// NUL kept). Only a plain file (or a link to one) of at most kMaxLogFileBytes
+// is read: a FIFO, a device, a folder or a larger file is refused without being
+// opened, so the call cannot block. Returns false with the reason in *error
+// when the file is refused or cannot be read.
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error);
