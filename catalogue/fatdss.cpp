@@ -1,5 +1,6 @@
 #include "fatdss.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -126,6 +127,24 @@ bool fat_file_time(std::uint32_t value, std::uint64_t* ticks)
     const std::uint64_t seconds = t.hour * 3600ULL + t.min * 60ULL + t.sec;
     *ticks = days_since_1601(t.year, t.month, t.day) * kTicksPerDay + seconds * kTicksPerSecond;
     return true;
+}
+
+bool is_log_name(const std::string& word)
+{
+    return word.size() == 7 &&
+           std::all_of(word.begin(), word.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+bool is_log_line(const std::string& line)
+{
+    std::size_t end = line.find('\0');
+    if (end == std::string::npos) {
+        end = line.size();
+    }
+    std::size_t pos = 0;
+    const std::string start_code = next_word(line, end, &pos);
+    const std::string stop_code = next_word(line, end, &pos);
+    return is_log_name(start_code) && is_log_name(stop_code);
 }
 
 void xfnd(std::string line, fatdss_t* entry)

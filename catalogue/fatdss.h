@@ -47,6 +47,14 @@ struct fatdss_t {
 // would leave the bar useless.
 void xfnd(std::string line, fatdss_t* entry);
 
+// True for a log's name on the device: seven letters "A" to "Z".
+bool is_log_name(const std::string& word);
+
+// True when a listing line is a log: its first two words, split as xfnd
+// splits them, are log names. Only such lines are listed, and only such a
+// name is ever sent in a command.
+bool is_log_line(const std::string& line);
+
 // The 32-bit value of a code word: sum of (signed char - 65) * 26^(6 - i) over
 // its first seven characters, modulo 2^32. Missing characters count as "A"
 // (digit 0), so a short word reads as if padded on the right with "A"s;

@@ -75,6 +75,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     // A command is written up to its first NUL, as a C string would be.
     if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop))
         return g_stop.load(std::memory_order_acquire) ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
+    stats.sent = true;
     stats.written = stats.last_byte = Clock::now();
     std::this_thread::sleep_for(lim.pause);
 

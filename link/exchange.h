@@ -78,6 +78,7 @@ void StopExchanges(bool on);
 
 // What the last exchange on the calling thread received, and when.
 struct ExchangeStats {
+    bool sent = false;                            // the command was written
     std::size_t bytes = 0;                        // reply bytes after the command
     std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
     std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)

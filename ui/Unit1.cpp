@@ -48,6 +48,7 @@ void TQtDispatcher::Post(std::function<void()> task) {
 
 void ShowException(const QString& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok, Form1);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -82,6 +83,8 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     // at the layout's sizes; a substitute face may need a few pixels more.
     for (QLabel* l : {Label1, Label2, Label3, Label4})
         l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
+    // The value labels show what the device listed: plain text, never markup.
+    for (QLabel* l : {Label5, Label6, Label7, Label8}) l->setTextFormat(Qt::PlainText);
     setBackgroundRole(QPalette::Button);
     initResources();
     QIcon icon;
@@ -161,7 +164,9 @@ void TForm1::SetComboText(QComboBox* box, const QString& text) {
 }
 
 void TForm1::ShowError(const QString& title, const QString& text) {
+    // The text may hold the device's words or a file's name: never markup.
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -240,6 +245,10 @@ void TForm1::FormClose() {
 
 void TForm1::ComboBox1Change() {
     selport = ComboBox1->currentText().toLocal8Bit().toStdString();
+    ResetLogControls();
+}
+
+void TForm1::ResetLogControls() {
     {
         const QSignalBlocker blocker(ComboBox2);
         ComboBox2->clear();
@@ -256,6 +265,16 @@ void TForm1::ComboBox1Change() {
 void TForm1::Button1Click() {
     std::unique_ptr<RegistrySource> source = registryFactory() ? registryFactory()() : PlatformRegistry();
     const PortScanResult found = ScanPorts(*source);
+    // The logs listed belong to the port they came from: a scan that
+    // changes the port resets them as choosing another port does.
+    const std::string before_port = selport;
+    struct ResetOnChange {
+        TForm1* form;
+        const std::string& before;
+        ~ResetOnChange() {
+            if (selport != before) form->ResetLogControls();
+        }
+    } reset{this, before_port};
 
     const QSignalBlocker blocker(ComboBox1);
     const QString before = ComboBox1->currentText();
@@ -303,9 +322,17 @@ void TForm1::Button2Click() {
     StartWorker(new TListLogsThread(true));
 }
 
+// The listing after a delete, which also tells whether the log is gone.
+void TForm1::StartListing(TListLogsThread::AfterDelete after) {
+    if (selport.empty()) return;
+    if (!Button2->isEnabled()) return;
+    StartWorker(new TListLogsThread(true, std::move(after)));
+}
+
 void TForm1::Button3Click() {
     if (selport.empty()) return;
     if (!Button3->isEnabled()) return;
+    if (!is_log_name(cf.name)) return;  // no log listed: no name to send
     StartWorker(new TUploadLogThread(true, selport, cf.name, cf.dur));
 }
 
@@ -328,34 +355,63 @@ void TForm1::ComboBox2Change() {
 
 void TForm1::Button4Click() {
     if (selport.empty()) return;
+    if (!is_log_name(cf.name)) return;  // no log listed: no name to send
     const std::string question = "Sure You want to delete " + cf.file + "?" +
                                  "\nLogfile is irretrievable deleted from KRX3 internal storage ..";
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Delete log file"), fromNarrow(question),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok) return;
 
-    if (!OpenCom(selport)) {
-        ShowError(QStringLiteral("Delete Log"),
-                  QStringLiteral("The port \"%1\" could not be opened:\n%2\n\nThe log was not deleted.")
-                      .arg(fromNarrow(selport), fromNarrow(OpenComError())));
+    const std::string port = selport;
+    TListLogsThread::AfterDelete after{cf.name, cf.file, std::string(), true};
+    const QString title = QStringLiteral("Delete Log");
+    if (!OpenCom(port)) {
+        ShowError(title, fromNarrow(TWorker::OpenFailure(port, "The log was not deleted.")));
     } else {
-        // This runs on the UI thread: a device that takes no command is given
-        // up on at the first one, not after three write bounds.
+        // This runs on the UI thread: the first exchange that does not end
+        // normally ends the conversation, so a device that takes no command
+        // is not waited on three times.
+        std::size_t heard = 0;
+        bool sent = false;
         ExchangeEnd end = ExchangeEnd::Silence;
-        krx_cmd("md mach\r", 2, &end);
-        if (end != ExchangeEnd::WriteFailed && end != ExchangeEnd::LineLost) {
-            krx_cmd("fs stop\r", 2);
+        const auto exchange = [&](const std::string& cmd, int budget) {
+            const std::string line = krx_cmd(cmd, budget, &end);
+            heard += LastExchange().bytes;
+            return line;
+        };
+        const auto normal = [&end] { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; };
+        exchange("md mach\r", 2);
+        if (normal()) exchange("fs stop\r", 2);
+        if (normal()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            krx_cmd("fs del " + cf.name + "\r", 1, &end);
+            after.reply = exchange("fs del " + cf.name + "\r", 1);
+            sent = LastExchange().sent;
         }
         CloseCom();
-        if (end == ExchangeEnd::WriteFailed || end == ExchangeEnd::LineLost || end == ExchangeEnd::NotOpen)
-            ShowError(QStringLiteral("Delete Log"),
-                      QStringLiteral("The device could not be reached: the log was not deleted."));
+        QString failure;
+        if (!sent) {
+            failure = QStringLiteral("The delete command could not be sent to the device on %1: %2\n\nThe log was not deleted.")
+                          .arg(fromNarrow(port),
+                               end == ExchangeEnd::Overrun
+                                   ? QStringLiteral("the device kept sending and never fell silent for it.")
+                               : end == ExchangeEnd::LineLost ? QStringLiteral("the connection was lost.")
+                                                              : QStringLiteral("the device did not accept it in time."));
+        } else if (end == ExchangeEnd::LineLost) {
+            failure = QStringLiteral("The connection to the device on %1 was lost after the delete command.\n\n"
+                                     "The log may not have been deleted.")
+                          .arg(fromNarrow(port));
+        } else if (heard == 0) {
+            failure = fromNarrow(TWorker::NoAnswer(port, "The log may not have been deleted."));
+        }
+        if (!failure.isEmpty())
+            ShowError(title, failure);
+        else
+            after.reported = false;
     }
-    Button2Click();
+    StartListing(std::move(after));
 }
 
 void TForm1::Button5Click() {
@@ -376,7 +432,7 @@ void TForm1::Button5Click() {
     QString text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i) text += QLatin1Char('\n');
-        text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
+        text += ViewText(lines[i]);
     }
     RichEdit1->clear();
     RichEdit1->setPlainText(text);

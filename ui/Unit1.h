@@ -12,6 +12,7 @@
 
 #include "registry.h"
 #include "tthread.h"
+#include "workers.h"
 
 QT_BEGIN_NAMESPACE
 class QComboBox;
@@ -101,6 +102,10 @@ private:
     void Guarded(void (TForm1::*handler)());
     void SetComboText(QComboBox* box, const QString& text);
     void StartWorker(TThread* worker);
+    // Empties the log box, `list`, the labels and the view, and disables
+    // "Upload Log" and "Delete Log": what a change of port does.
+    void ResetLogControls();
+    void StartListing(TListLogsThread::AfterDelete after);
 
     std::unique_ptr<Ui::TForm1> ui_;
     TQtDispatcher dispatcher_;

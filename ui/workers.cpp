@@ -22,7 +22,6 @@
 
 namespace {
 
-QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 QString local(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
@@ -50,6 +49,36 @@ std::string TWorker::OpenFailure(const std::string& port, const std::string& con
     std::string reason = OpenComError();
     if (reason.empty()) reason = "unknown reason";
     return "The port \"" + port + "\" could not be opened:\n" + reason + "\n\n" + consequence;
+}
+
+std::string TWorker::NoAnswer(const std::string& port, const std::string& consequence) {
+    return "The device on " + port + " did not answer.\nIs it switched on and connected, and is " + port +
+           " its port?\n\n" + consequence;
+}
+
+void TWorker::Preamble(std::size_t* heard) {
+    krx_cmd("md mach\r", 2);
+    *heard += LastExchange().bytes;
+    krx_cmd("fs stop\r", 2);
+    *heard += LastExchange().bytes;
+}
+
+std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < max_lines; ++i) {
+        std::string line = lines[i].substr(0, 80);
+        for (char& c : line)
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        text += "    \"" + line + (lines[i].size() > 80 ? "...\"\n" : "\"\n");
+    }
+    if (lines.size() > max_lines) text += "    (" + std::to_string(lines.size() - max_lines) + " more lines)\n";
+    return text;
+}
+
+QString ViewText(const std::string& line) {
+    QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    text.replace(QChar(u'\0'), QChar(0xFFFD));
+    return text;
 }
 
 std::string TWorker::ExchangeProblem(ExchangeEnd end, const std::string& what) {
@@ -124,28 +153,44 @@ void TListLogsThread::Execute() {
         Synchronize(&TListLogsThread::ComboBox2Clear);
         Synchronize(&TListLogsThread::RichEdit1Clear);
 
+        // After a delete that already told why it failed, a port that will
+        // not open or a device that stays silent is the same cause: not told twice.
+        const bool quiet = checks_delete_ && after_.reported;
         if (!OpenCom(port)) {
             const std::string why = OpenFailure(port, "No logs were listed.");
             CloseCom();
             NoEntries();
-            Report(why);
+            if (!quiet) Report(why);
             Synchronize(&TListLogsThread::ButtonsTrue);
             return;
         }
         Sleep(100);
-        krx_cmd("md mach\r", 2);
-        krx_cmd("fs stop\r", 2);
+        std::size_t heard = 0;
+        Preamble(&heard);
         Sleep(100);
-        const ExchangeEnd end = mlt_cmd("fs list\r", *list, 1);
+        TStringList reply;
+        const ExchangeEnd end = mlt_cmd("fs list\r", reply, 1);
+        heard += LastExchange().bytes;
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("listed");
 
+        // Only logs go into the list, so that entry i of the log box stays
+        // line i of `list`; what else the device said is shown when nothing
+        // else came.
+        std::vector<std::string> other;
+        for (const std::string& line : reply.Lines()) {
+            if (is_log_line(line))
+                list->Add(line);
+            else
+                other.push_back(line);
+        }
         for (int i = 0; i < list->Count(); ++i) {
             fatdss_t entry;
             xfnd(list->Get(i), &entry);
             SetStr(entry_text(entry.start));
             Synchronize(&TListLogsThread::ComboBox2Add);
         }
+        bool still_there = false;
         if (list->Count() > 0) {
             fatdss_t first;
             xfnd(list->Get(0), &first);
@@ -154,12 +199,28 @@ void TListLogsThread::Execute() {
             Synchronize(&TListLogsThread::ComboBox2ItemIndex);
             Synchronize(&TListLogsThread::ComboBox2Change);
             list_state = 1;
+            for (int i = 0; i < list->Count() && checks_delete_; ++i) {
+                fatdss_t entry;
+                xfnd(list->Get(i), &entry);
+                still_there = still_there || entry.name == after_.name;
+            }
         } else {
             NoEntries();
         }
         CloseCom();
         const std::string problem = ExchangeProblem(end, "listing");
-        if (!problem.empty()) Report(problem + "\nThe list may be incomplete.");
+        if (!problem.empty()) {
+            Report(problem + "\nThe list may be incomplete.");
+        } else if (heard == 0) {
+            if (!quiet) Report(NoAnswer(port, "No logs were listed."));
+        } else if (list->Count() == 0 && !other.empty()) {
+            Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
+        }
+        if (still_there && problem.empty()) {
+            Report("The device did not delete log " + after_.file + "; it is still listed.\n" +
+                   (after_.reply.empty() ? std::string("The device gave no reply to the delete command.")
+                                         : "Its reply: \"" + after_.reply + "\""));
+        }
         Synchronize(&TListLogsThread::ButtonsTrue);
     } catch (const EThreadTerminated&) {
         CloseCom();
@@ -206,11 +267,17 @@ void TUploadLogThread::ShowLine(QProgressBar* bar, int maximum, int position) {
     bar->setValue(maximum <= 0 ? bar->maximum() : std::min(position, bar->maximum()));
 }
 
-void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(latin1(GetStr())); }
+void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(ViewText(GetStr())); }
 
 void TUploadLogThread::SaveToFile() {
     QFileDialog* dialog = Form1->SaveDialog1;
-    dialog->selectFile(Form1->Label5->text());
+    // A cut log never goes under the whole log's name: it could later pass for it.
+    QString proposed = Form1->Label5->text();
+    if (incomplete_ && !proposed.isEmpty()) {
+        if (proposed.endsWith(QStringLiteral(".log"))) proposed.chop(4);
+        proposed += QStringLiteral("-incomplete.log");
+    }
+    dialog->selectFile(proposed);
     if (dialog->exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return;
@@ -247,8 +314,8 @@ void TUploadLogThread::Execute() {
             return;
         }
         Sleep(100);
-        krx_cmd("md mach\r", 2);
-        krx_cmd("fs stop\r", 2);
+        std::size_t heard = 0;
+        Preamble(&heard);
         SetVal(0);
         Synchronize(&TUploadLogThread::ProgressBar1Pos);
         SetVal(static_cast<int>(dur_ >> 1));
@@ -256,6 +323,7 @@ void TUploadLogThread::Execute() {
 
         const ExchangeEnd end =
             slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
+        heard += LastExchange().bytes;
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("uploaded");
 
@@ -276,13 +344,16 @@ void TUploadLogThread::Execute() {
         CloseCom();
 
         const std::string problem = ExchangeProblem(end, "upload");
-        if (lines.empty()) {
+        incomplete_ = !problem.empty();
+        if (heard == 0 && problem.empty()) {
+            Report(NoAnswer(port_, "Nothing was uploaded."));
+        } else if (lines.empty()) {
             Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
                    "\nNothing was saved.");
         } else {
             if (!problem.empty())
                 Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
-                       " lines arrived. Save them only if a partial log is of use.");
+                       " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.");
             Synchronize(&TUploadLogThread::SaveToFile);
         }
         SetVal(0);

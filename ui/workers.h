@@ -37,20 +37,45 @@ public:
     // log). What it throws takes the run's error path.
     static std::function<void(const char* point)> Checkpoint;
 
+    // The text that tells the user that the port could not be opened.
+    static std::string OpenFailure(const std::string& port, const std::string& consequence);
+    // The text for a device that sent not one byte to any command of an action.
+    static std::string NoAnswer(const std::string& port, const std::string& consequence);
+
 protected:
     virtual const char* Action() const = 0;
     // Reports an error in a message box (a UI step); errors of the report
     // itself are swallowed, as the run is already ending.
     void Report(const std::string& text);
-    // The text that tells the user that the port could not be opened.
-    static std::string OpenFailure(const std::string& port, const std::string& consequence);
+
     // The text for an exchange that did not end normally, or empty.
     static std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
+
+    // The preamble every conversation starts with ("md mach", "fs stop");
+    // adds the bytes the device sent to *heard.
+    static void Preamble(std::size_t* heard);
 };
+
+// A device's text for a message: its first lines, each at most 80 bytes.
+std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines = 5);
+
+// A line of the device as the view shows it: one byte a character, and a
+// NUL as a visible replacement character (the file keeps the NUL itself).
+QString ViewText(const std::string& line);
 
 class TListLogsThread : public TWorker {
 public:
+    // What a delete that ran just before this listing left to check.
+    struct AfterDelete {
+        std::string name;      // the log it asked the device to delete
+        std::string file;      // its file name, as the question named it
+        std::string reply;     // the device's first reply line to "fs del"
+        bool reported = false; // the delete already told why it failed: no second word about it
+    };
+
     explicit TListLogsThread(bool CreateSuspended) : TWorker(CreateSuspended) {}
+    TListLogsThread(bool CreateSuspended, AfterDelete after)
+        : TWorker(CreateSuspended), after_(std::move(after)), checks_delete_(true) {}
 
     void ButtonsTrue();
     void ComboBox2Clear();
@@ -66,6 +91,9 @@ protected:
 
 private:
     void NoEntries();
+
+    AfterDelete after_;
+    bool checks_delete_ = false;
 };
 
 class TUploadLogThread : public TWorker {
@@ -105,6 +133,7 @@ private:
     std::string port_;
     std::string name_;
     std::uint32_t dur_;
+    bool incomplete_ = false;  // the reply was cut: the save proposes the "-incomplete" name
     TStringList lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
 };

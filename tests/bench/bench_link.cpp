@@ -5,8 +5,9 @@
 // (2) paced at the line rate of 115200 baud, 10 bits a byte, 11,520 bytes/s
 //     (target: at least 99% of it).
 // The rate is taken from the first line to the last one, so the drain before
-// the command and the closing idle reads (silence, not transfer) are left
-// out; the whole exchange's time is printed beside it.
+// the command and the closing silence (not transfer) are left out; the whole
+// exchange's time is printed beside it, and so is the time from the last
+// byte to the recognised end of the reply.
 #include <sys/resource.h>
 #include <time.h>
 
@@ -46,6 +47,8 @@ struct Result {
     double transfer_bytes = 0; // bytes of the lines after the first
     double cpu_process_s = 0;
     double cpu_reader_s = 0;
+    double first_byte_s = 0;   // command written to first line
+    double end_s = 0;          // last byte to the recognised end of the reply
 };
 
 Result upload(int lines, bool paced) {
@@ -72,6 +75,9 @@ Result upload(int lines, bool paced) {
     const auto t0 = Clock::now();
     const ExchangeEnd end = slt_cmd("fs read " + log.start_code + "\r", list, 1, progress);
     const auto t1 = Clock::now();
+    const ExchangeStats stats = LastExchange();
+    r.end_s = seconds(stats.ended - stats.last_byte);
+    r.first_byte_s = seconds(first - stats.written);
     r.cpu_process_s = process_cpu() - cpu0;
     r.cpu_reader_s = thread_cpu() - tcpu0;
     CloseCom();
@@ -89,8 +95,10 @@ void report(const char* title, const Result& r) {
     std::printf("  log: %zu bytes in %zu lines, received %s\n", r.bytes, r.lines,
                 r.ok ? "whole and unchanged" : "INCOMPLETE OR CHANGED");
     std::printf("  first line to last line: %.3f s, %.0f bytes/s\n", r.transfer_s, r.transfer_bytes / r.transfer_s);
-    std::printf("  whole exchange (drain, command, closing idle reads): %.3f s, %.0f bytes/s\n", r.whole_s,
+    std::printf("  whole exchange (drain, command, closing silence): %.3f s, %.0f bytes/s\n", r.whole_s,
                 static_cast<double>(r.bytes) / r.whole_s);
+    std::printf("  command to first line: %.3f s; last byte to the end of the reply: %.3f s\n", r.first_byte_s,
+                r.end_s);
     std::printf("  CPU: reading thread %.3f s, whole process (simulator included) %.3f s\n", r.cpu_reader_s,
                 r.cpu_process_s);
 }

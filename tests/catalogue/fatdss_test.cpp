@@ -285,3 +285,33 @@ TEST(Order, SortedListOrderIsChronologicalOrder)
         previous = ticks;
     }
 }
+
+// What a device may put into its listing besides logs: only lines whose
+// first two words are seven capital letters each name a log.
+TEST(LogLine, OnlyTwoSevenLetterCodesMakeALog)
+{
+    const struct {
+        const char* line;
+        std::size_t size;
+        bool log;
+    } cases[] = {
+        {"JAMXZDE JAMXZHS", 15, true},
+        {"  JAMXZDE\tJAMXZHS  trailing words", 34, true},
+        {"JAMXZDE JAMXZHS\0junk", 20, true},
+        {"", 0, false},
+        {"OK", 2, false},
+        {"FS ERROR 17", 11, false},
+        {"JAMXZDE", 7, false},
+        {"JAMXZDE JAMXZH", 14, false},
+        {"JAMXZDE JAMXZHSS", 16, false},
+        {"jamxzde jamxzhs", 15, false},
+        {"JAMXZD[ JAMXZHS", 15, false},
+        {"JAMX\0DE JAMXZHS", 15, false},
+        {"<h1>BIG</h1> ESINAHC", 20, false},
+        {"\xC4" "AMXZDE JAMXZHS", 15, false},
+    };
+    for (const auto& c : cases) {
+        const std::string line(c.line, c.size);
+        EXPECT_EQ(is_log_line(line), c.log) << testing::PrintToString(line);
+    }
+}

@@ -3,11 +3,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 #include "fatdss.h"
@@ -264,4 +266,74 @@ TEST_F(ListingTest, ClosingDuringAListingEndsItPromptly) {
     EXPECT_EQ(TThread::RunningCount(), 0);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
     form_.reset();
+}
+
+// What a device may do to a listing besides answering it at once: start
+// late, pause, say nothing, or say things that are not logs. Only logs are
+// listed; silence and a reply without a log are told (as plain text), an
+// empty device is not.
+TEST_F(ListingTest, WhatTheDeviceSaidIsToldAndOnlyLogsAreListed) {
+    using std::chrono::milliseconds;
+    const std::vector<std::string> kNotLogs = {"", "OK", "FS ERROR 17"};
+    const std::vector<QString> kThree = {"2017-06-15  10:30:20", "2019-12-31  23:59:58", "2021-02-01  08:30:00"};
+    struct Case {
+        const char* what;
+        std::function<void(krx3sim::Behaviour&)> behave;
+        bool logs;                    // the device holds the three logs
+        std::vector<QString> listed;  // empty: "no entries"
+        const char* told;             // a word of the one box shown, or nullptr: none
+    };
+    const Case cases[] = {
+        {"a slow start", [](krx3sim::Behaviour& b) { b.list_delay = milliseconds(1500); }, true, kThree, nullptr},
+        {"a pause after each line",
+         [](krx3sim::Behaviour& b) {
+             b.pause_every_lines = 1;
+             b.pause = milliseconds(240);
+         },
+         true, kThree, nullptr},
+        {"lines that are not logs", [&](krx3sim::Behaviour& b) { b.extra_list_lines = kNotLogs; }, true, kThree,
+         nullptr},
+        {"an empty device", [](krx3sim::Behaviour&) {}, false, {}, nullptr},
+        {"silence", [](krx3sim::Behaviour& b) { b.silent = true; }, true, {}, "did not answer"},
+        {"only lines that are not logs", [&](krx3sim::Behaviour& b) { b.extra_list_lines = kNotLogs; }, false, {},
+         "FS ERROR 17"},
+        {"markup", [](krx3sim::Behaviour& b) { b.extra_list_lines = {"<h1>BIG</h1> ESINAHC"}; }, false, {},
+         "<h1>BIG</h1> ESINAHC"},
+    };
+    TForm1& w = Open();
+    TypePort(sim_.PortPath());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        krx3sim::Behaviour b;
+        c.behave(b);
+        sim_.SetBehaviour(b);
+        sim_.SetLogs(c.logs ? ThreeLogs() : std::vector<Log>{});
+        ModalAnswers answers;
+        bool plain = true;
+        answers.Add([&plain](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) return false;
+            plain = box->textFormat() == Qt::PlainText;
+            box->button(QMessageBox::Ok)->click();
+            return true;
+        });
+        List();
+        if (c.told) {
+            ASSERT_TRUE(WaitFor([&] { return answers.Pending() == 0; }));
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(ComboItems(w.ComboBox2), c.listed);
+        EXPECT_EQ(list->Count(), static_cast<int>(c.listed.size())) << "item i of the box is line i of the list";
+        EXPECT_EQ(w.Button3->isEnabled(), !c.listed.empty());
+        if (c.listed.empty()) {
+            EXPECT_EQ(w.ComboBox2->currentText(), QStringLiteral("no entries"));
+        }
+        if (!c.told) {
+            EXPECT_TRUE(answers.Seen().isEmpty()) << answers.Seen().join("|").toStdString();
+            continue;
+        }
+        ASSERT_EQ(answers.Seen().size(), 1);
+        EXPECT_TRUE(answers.Seen()[0].contains(QString::fromLatin1(c.told))) << answers.Seen()[0].toStdString();
+        EXPECT_TRUE(plain) << "the device's text was shown as markup";
+    }
 }

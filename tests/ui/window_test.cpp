@@ -156,40 +156,69 @@ TEST_F(WindowTest, ScanListsAdapterPortsSortedAsText) {
     EXPECT_EQ(selport, "");
 }
 
+// The logs listed belong to their port: a port picked from the list, or a
+// scan that finds another port first, resets them; a scan that finds the
+// same port keeps them.
 TEST_F(WindowTest, ChoosingAPortResetsTheLogControls) {
     TForm1& w = Open(kTwoAdapters);
-    // A state as after a listing and an upload.
-    list->Add("EBQNYWG EBQOFQZ");
-    w.ComboBox2->addItem(QStringLiteral("2017-06-15  10:30:20"));
-    w.Label5->setText(QStringLiteral("2017_06_15_10_30_20.log"));
-    w.Label8->setText(QStringLiteral("2h 15m 38s"));
-    w.RichEdit1->setPlainText(QStringLiteral("a line"));
-    w.Button3->setEnabled(true);
-    w.Button4->setEnabled(true);
-    list_state = 1;
-    cf.name = "EBQNYWG";
-    cf.dur = 8138;
+    const std::string kOnlyCom3 = Registry({"COM3"}, Adapter("VID_0403+PID_6015+DA00AAAAA", "COM3"));
+    const std::string kOnlyCom10 = Registry({"COM10"}, Adapter("VID_0403+PID_6015+DA00BBBBA", "COM10"));
+    const struct {
+        const char* how;
+        std::string registry;  // empty: the port is picked from the list
+        const char* port;      // the port afterwards
+        bool resets;
+    } cases[] = {
+        {"picked", "", "COM3", true},
+        {"scan finds the same port", kOnlyCom3, "COM3", false},
+        {"scan finds another port", kOnlyCom10, "COM10", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        // A state as after a listing and an upload.
+        list->Clear();
+        list->Add("EBQNYWG EBQOFQZ");
+        w.ComboBox2->clear();
+        w.ComboBox2->addItem(QStringLiteral("2017-06-15  10:30:20"));
+        w.Label5->setText(QStringLiteral("2017_06_15_10_30_20.log"));
+        w.Label8->setText(QStringLiteral("2h 15m 38s"));
+        w.RichEdit1->setPlainText(QStringLiteral("a line"));
+        w.Button3->setEnabled(true);
+        w.Button4->setEnabled(true);
+        list_state = 1;
+        cf.name = "EBQNYWG";
+        cf.dur = 8138;
 
-    w.ComboBox1->setCurrentIndex(1);  // picked from the list
-    EXPECT_EQ(selport, "COM3");
-    EXPECT_EQ(list->Count(), 0);
-    EXPECT_EQ(w.ComboBox2->count(), 0);
-    EXPECT_EQ(w.ComboBox2->currentText(), QStringLiteral("no entries"));
-    for (QLabel* l : {w.Label5, w.Label6, w.Label7, w.Label8}) EXPECT_TRUE(l->text().isEmpty());
-    EXPECT_EQ(list_state, 0);
-    EXPECT_FALSE(w.Button3->isEnabled());
-    EXPECT_FALSE(w.Button4->isEnabled());
-    EXPECT_TRUE(w.RichEdit1->toPlainText().isEmpty());
-    EXPECT_TRUE(w.Button1->isEnabled());
-    EXPECT_TRUE(w.Button2->isEnabled());
-    EXPECT_TRUE(w.Button5->isEnabled());
-    EXPECT_EQ(cf.name, "EBQNYWG") << "the chosen log's record stays as it was";
-    EXPECT_EQ(cf.dur, 8138u);
+        if (c.registry.empty()) {
+            w.ComboBox1->setCurrentIndex(1);  // picked from the list
+        } else {
+            const std::string registry = c.registry;
+            TForm1::SetRegistryFactory([registry] { return RecordedRegistryFromText(registry); });
+            QTest::mouseClick(w.Button1, Qt::LeftButton);
+        }
+        EXPECT_EQ(selport, c.port);
+        EXPECT_EQ(list->Count(), c.resets ? 0 : 1);
+        EXPECT_EQ(w.ComboBox2->count(), c.resets ? 0 : 1);
+        EXPECT_EQ(w.Label5->text().isEmpty(), c.resets);
+        EXPECT_EQ(w.Label8->text().isEmpty(), c.resets);
+        EXPECT_EQ(list_state, c.resets ? 0 : 1);
+        EXPECT_EQ(w.Button3->isEnabled(), !c.resets);
+        EXPECT_EQ(w.Button4->isEnabled(), !c.resets);
+        EXPECT_EQ(w.RichEdit1->toPlainText().isEmpty(), c.resets);
+        if (c.resets) {
+            EXPECT_EQ(w.ComboBox2->currentText(), QStringLiteral("no entries"));
+        }
+        EXPECT_TRUE(w.Button1->isEnabled());
+        EXPECT_TRUE(w.Button2->isEnabled());
+        EXPECT_TRUE(w.Button5->isEnabled());
+        EXPECT_EQ(cf.name, "EBQNYWG") << "the chosen log's record stays as it was";
+        EXPECT_EQ(cf.dur, 8138u);
+    }
 
     // Typed: every keystroke is a port change, and the text need not be listed.
     TypePort("COM77");
     EXPECT_EQ(selport, "COM77");
-    EXPECT_EQ(w.ComboBox1->count(), 2);
+    EXPECT_EQ(w.ComboBox1->count(), 1);
 }
 
 TEST_F(WindowTest, ListAndUploadDoNothingWithoutAPort) {
