@@ -139,8 +139,11 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 //   the device's storage holds.
 // - slt_cmd 256 MiB and no time bound: a log of many megabytes streams for
 //   minutes to hours at the line rate (about 91 s per MB), so time cannot
-//   tell a long log from a runaway one; 256 MiB (about 6.5 hours of
-//   streaming) is above any log the device keeps and still fits in memory.
+//   tell a long log from a runaway one. The bound counts kLineCost per line
+//   beside the bytes, so it holds about 89 MiB of 50-byte lines or 2.7
+//   million empty ones; with the window's view filled, either stays under
+//   about 800 MiB of memory (bench_view --largest N), where counting bytes
+//   alone let a stream of short lines reach several GiB.
 //   Closing the window stops an upload through StopExchanges.
 ExchangeBounds DefaultExchangeBounds() {
     ExchangeBounds b;

@@ -267,7 +267,7 @@ void TUploadLogThread::ShowLine(QProgressBar* bar, int maximum, int position) {
     bar->setValue(maximum <= 0 ? bar->maximum() : std::min(position, bar->maximum()));
 }
 
-void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(ViewText(GetStr())); }
+void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(block_); }
 
 void TUploadLogThread::SaveToFile() {
     QFileDialog* dialog = Form1->SaveDialog1;
@@ -328,16 +328,19 @@ void TUploadLogThread::Execute() {
         if (Checkpoint) Checkpoint("uploaded");
 
         // The view takes the lines in blocks: one step per line would keep
-        // the window busy for seconds on a long log.
+        // the window busy for seconds on a long log, and one block of long
+        // lines too large would stall it. Each block's text is made here, so
+        // that the window's thread only appends it.
         const std::vector<std::string>& lines = lines_.Lines();
-        for (std::size_t from = 0; from < lines.size(); from += kLinesPerStep) {
-            const std::size_t to = std::min(lines.size(), from + kLinesPerStep);
-            std::string block;
-            for (std::size_t i = from; i < to; ++i) {
-                if (i > from) block += '\n';
-                block += lines[i];
+        for (std::size_t from = 0; from < lines.size();) {
+            block_.clear();
+            std::size_t to = from;
+            while (to < lines.size() && to - from < kLinesPerStep &&
+                   static_cast<std::size_t>(block_.size()) < kBytesPerStep) {
+                if (to > from) block_ += QLatin1Char('\n');
+                block_ += ViewText(lines[to++]);
             }
-            SetStr(block);
+            from = to;
             Synchronize(&TUploadLogThread::RichEdit1Add);
         }
         if (Checkpoint) Checkpoint("shown");

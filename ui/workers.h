@@ -107,12 +107,15 @@ public:
     void ButtonsTrue();
     void ProgressBar1Pos();
     void ProgressBar1Max();
-    // Appends the lines in Str (one or more, separated by line feeds) to the view.
+    // Appends the block of lines the worker made ready (separated by line
+    // feeds) to the view.
     void RichEdit1Add();
     void SaveToFile();
 
-    // Lines per view step when the view is filled after the reply.
+    // At most so many lines, and about so many characters, per view step
+    // when the view is filled after the reply.
     static constexpr std::size_t kLinesPerStep = 8192;
+    static constexpr std::size_t kBytesPerStep = 512 * 1024;
 
 protected:
     void Execute() override;
@@ -133,7 +136,8 @@ private:
     std::string port_;
     std::string name_;
     std::uint32_t dur_;
-    bool incomplete_ = false;  // the reply was cut: the save proposes the "-incomplete" name
+    bool incomplete_ = false;
+    QString block_;  // the view's next block of lines; written by the worker between steps  // the reply was cut: the save proposes the "-incomplete" name
     TStringList lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
 };
