@@ -58,12 +58,12 @@ TEST_F(Timing, ASilentDeviceIsGivenUpOnAfterItsWait) {
         EXPECT_LT(ms, c.min_ms + 2000.0);
     }
 
-    // A reply that starts after one idle read is still caught.
+    // A reply that starts after one idle read is still caught (40 ms late,
+    // where budget 2 gives up after about 85 ms).
     krx3sim::Behaviour late;
     late.delay_before_reply = milliseconds(40);
     Behave(late);
-    EXPECT_EQ(krx_cmd("md mach\r", 0), "ok");
-    EXPECT_EQ(krx_cmd("fs stop\r", -3), "ok");
+    EXPECT_EQ(krx_cmd("md mach\r", 2), "ok");
 }
 
 // The listing and the upload ride out a slow start and pauses inside the
