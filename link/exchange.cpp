@@ -67,7 +67,8 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
         for (;;) {
             if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
             if (serial_os::ReadByte(h, &byte) != serial_os::Read::Byte) break;
-            if (++drained > bounds.drain_bytes || Clock::now() > until) return ExchangeEnd::Overrun;
+            stats.drained = ++drained;
+            if (drained > bounds.drain_bytes || Clock::now() > until) return ExchangeEnd::Overrun;
         }
     }
 
@@ -84,6 +85,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     int idle = 0;
     for (;;) {
         if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
+        const auto read_began = Clock::now();
         const serial_os::Read r = serial_os::ReadByte(h, &byte);
         if (r == serial_os::Read::Failed) {
             // A failed read returns at once: it is counted, never timed.
@@ -100,8 +102,11 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
                 ++idle;
                 continue;
             }
+            // Timed from the read's start: a byte that came while this thread
+            // was not running is found by the read, so a late thread cannot
+            // take a pause for the end.
             const milliseconds wait = stats.bytes == 0 ? lim.first_wait : lim.end_silence;
-            if (Clock::now() - stats.last_byte < wait) continue;
+            if (read_began - stats.last_byte < wait) continue;
             return ExchangeEnd::Silence;
         }
         idle = 0;
@@ -134,9 +139,9 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 //   talking past that will not fall silent for the command either.
 // - krx_cmd 64 KiB or 10 s: its replies are a short status line, and it
 //   returns at the first carriage return.
-// - mlt_cmd 4 MiB or 120 s: the listing is one 16-byte line per log; 120 s
-//   at the line rate (11,520 bytes/s) is about 86,000 logs, far more than
-//   the device's storage holds.
+// - mlt_cmd 4 MiB or 120 s: the listing is one 16-byte line per log; 4 MiB
+//   with kLineCost per line is about 37,000 logs, far more than the
+//   device's storage holds.
 // - slt_cmd 256 MiB and no time bound: a log of many megabytes streams for
 //   minutes to hours at the line rate (about 91 s per MB), so time cannot
 //   tell a long log from a runaway one. The bound counts kLineCost per line

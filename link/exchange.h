@@ -30,15 +30,16 @@
 // produces inside a reply:
 // - the first byte may come up to 2 s after the command: a device opens its
 //   storage before it answers a listing or a log (about 1 s has been seen);
-// - once bytes flow, a reply ends at the first idle read that finds the line
-//   silent for 270 ms since its last byte, so the reply is over within about
-//   300 ms of that byte. Pauses of 200 ms and more have been seen inside a
-//   log (a flash page being read); 270 ms keeps such a pause apart from the
-//   end by more than a read time-out.
+// - once bytes flow, a reply ends at an idle read that began 260 ms or more
+//   after the last byte: the line was then silent for at least 285 ms, and
+//   the reply is over within about 310 ms of that byte. Pauses of 200 ms and
+//   more have been seen inside a log (a flash page being read); the margin
+//   keeps such a pause apart from the end even when this thread was not
+//   scheduled for a while. The first byte's wait is kept the same way.
 // krx_cmd keeps the plain idle budget: its replies are one short status line
 // that nothing depends on.
 constexpr std::chrono::milliseconds kFirstByteWait{2000};
-constexpr std::chrono::milliseconds kEndSilence{270};
+constexpr std::chrono::milliseconds kEndSilence{260};
 
 // Memory that one line costs beyond its bytes, as the reply bounds count it:
 // the line's own string and its share of the view that shows it. A reply of
@@ -80,6 +81,7 @@ void StopExchanges(bool on);
 struct ExchangeStats {
     bool sent = false;                            // the command was written
     std::size_t bytes = 0;                        // reply bytes after the command
+    std::size_t drained = 0;                      // bytes the drain before it threw away
     std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
     std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)
     std::chrono::steady_clock::time_point ended;      // the exchange ended

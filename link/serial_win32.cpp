@@ -107,8 +107,9 @@ com_handle_t Open(const std::string& port, std::string* error) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    dcb.XonChar = 0;
-    dcb.XoffChar = 0;
+    // Unused (no XON/XOFF), but SetCommState refuses equal characters.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
     dcb.ErrorChar = 0;
     dcb.EofChar = 13;
     dcb.EvtChar = 0;

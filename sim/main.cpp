@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "control.h"
@@ -22,12 +23,17 @@ void on_signal(int) { g_quit.store(true); }
 
 void usage(const char* argv0) {
     std::fprintf(stderr,
-                 "usage: %s [--logs N] [--lines N] [--folder DIR] [--paced] [--delay MS]\n"
+                 "usage: %s [--logs N] [--lines N] [--folder DIR] [--paced] [--delay MS] [...]\n"
                  "  --logs N      number of sample logs (default 5)\n"
                  "  --lines N     lines in each sample log (default 200)\n"
                  "  --folder DIR  serve the .log files of DIR instead of sample logs\n"
                  "  --paced       send at the real line rate (115200 baud)\n"
                  "  --delay MS    silence before each reply\n"
+                 "  --start MS    more silence before a listing or a log starts\n"
+                 "  --pause MS    a pause after every 100th line of a reply\n"
+                 "  --junk TEXT   a listing line that is not a log (may be repeated)\n"
+                 "  --refuse      answer \"fs del\" with an error and keep the log\n"
+                 "  --silent      answer nothing\n"
                  "usage: %s --control FILE [--com-links DIR]\n"
                  "  --control FILE   serve simulators to other programs on the loopback\n"
                  "                   interface, and write its address into FILE\n"
@@ -62,8 +68,9 @@ std::string printable(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    long logs = 5, lines = 200, delay = 0;
-    bool paced = false;
+    long logs = 5, lines = 200, delay = 0, start = 0, pause = 0;
+    bool paced = false, refuse = false, silent = false;
+    std::vector<std::string> junk;
     std::string folder;
     krx3sim::ControlOptions control;
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +82,16 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--delay" && has_value && number(argv[i + 1], &delay)) {
             ++i;
+        } else if (a == "--start" && has_value && number(argv[i + 1], &start)) {
+            ++i;
+        } else if (a == "--pause" && has_value && number(argv[i + 1], &pause)) {
+            ++i;
+        } else if (a == "--junk" && has_value) {
+            junk.push_back(argv[++i]);
+        } else if (a == "--refuse") {
+            refuse = true;
+        } else if (a == "--silent") {
+            silent = true;
         } else if (a == "--folder" && has_value) {
             folder = argv[++i];
         } else if (a == "--control" && has_value) {
@@ -102,6 +119,15 @@ int main(int argc, char** argv) {
         krx3sim::Behaviour b;
         b.paced = paced;
         b.delay_before_reply = std::chrono::milliseconds(delay);
+        b.list_delay = b.read_delay = std::chrono::milliseconds(start);
+        b.pause_every_lines = pause > 0 ? 100 : 0;
+        b.pause = std::chrono::milliseconds(pause);
+        b.extra_list_lines = junk;
+        b.silent = silent;
+        if (refuse) {
+            b.keep_on_delete = true;
+            b.del_reply = "ERR 5 cannot delete";
+        }
         sim.SetBehaviour(b);
 
         std::printf("KRX3 simulator ready on %s\n", sim.PortPath().c_str());

@@ -355,6 +355,7 @@ void TForm1::ComboBox2Change() {
 
 void TForm1::Button4Click() {
     if (selport.empty()) return;
+    if (!Button4->isEnabled()) return;
     if (!is_log_name(cf.name)) return;  // no log listed: no name to send
     const std::string question = "Sure You want to delete " + cf.file + "?" +
                                  "\nLogfile is irretrievable deleted from KRX3 internal storage ..";
@@ -376,18 +377,11 @@ void TForm1::Button4Click() {
         // is not waited on three times.
         std::size_t heard = 0;
         bool sent = false;
-        ExchangeEnd end = ExchangeEnd::Silence;
-        const auto exchange = [&](const std::string& cmd, int budget) {
-            const std::string line = krx_cmd(cmd, budget, &end);
-            heard += LastExchange().bytes;
-            return line;
-        };
-        const auto normal = [&end] { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; };
-        exchange("md mach\r", 2);
-        if (normal()) exchange("fs stop\r", 2);
-        if (normal()) {
+        ExchangeEnd end = TWorker::Preamble(&heard);
+        if (TWorker::Normal(end)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            after.reply = exchange("fs del " + cf.name + "\r", 1);
+            after.reply = krx_cmd("fs del " + cf.name + "\r", 1, &end);
+            heard += TWorker::Heard();
             sent = LastExchange().sent;
         }
         CloseCom();
@@ -398,7 +392,7 @@ void TForm1::Button4Click() {
                                end == ExchangeEnd::Overrun
                                    ? QStringLiteral("the device kept sending and never fell silent for it.")
                                : end == ExchangeEnd::LineLost ? QStringLiteral("the connection was lost.")
-                                                              : QStringLiteral("the device did not accept it in time."));
+                                                              : QStringLiteral("the device did not take it (is it switched on and connected?)."));
         } else if (end == ExchangeEnd::LineLost) {
             failure = QStringLiteral("The connection to the device on %1 was lost after the delete command.\n\n"
                                      "The log may not have been deleted.")

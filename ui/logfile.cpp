@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "exchange.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -112,6 +114,15 @@ bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* 
     }
     if (data.size() > kMaxLogFileBytes) {
         *error = tooLarge;
+        return false;
+    }
+
+    // Bounded like an upload: every line costs memory beside its bytes, so a
+    // file of nothing but line ends is held to the same memory.
+    const qsizetype ends = data.count('\n');
+    if (static_cast<std::size_t>(data.size()) + static_cast<std::size_t>(ends) * (kLineCost - 1) >
+        static_cast<std::size_t>(kMaxLogFileBytes)) {
+        *error = QStringLiteral("The file holds %1 lines, more than any log holds.").arg(ends);
         return false;
     }
 

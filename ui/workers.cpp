@@ -56,11 +56,16 @@ std::string TWorker::NoAnswer(const std::string& port, const std::string& conseq
            " its port?\n\n" + consequence;
 }
 
-void TWorker::Preamble(std::size_t* heard) {
-    krx_cmd("md mach\r", 2);
-    *heard += LastExchange().bytes;
-    krx_cmd("fs stop\r", 2);
-    *heard += LastExchange().bytes;
+std::size_t TWorker::Heard() { return LastExchange().bytes + LastExchange().drained; }
+
+ExchangeEnd TWorker::Preamble(std::size_t* heard) {
+    for (const char* cmd : {"md mach\r", "fs stop\r"}) {
+        ExchangeEnd end = ExchangeEnd::Silence;
+        krx_cmd(cmd, 2, &end);
+        *heard += Heard();
+        if (!Normal(end)) return end;
+    }
+    return ExchangeEnd::Silence;
 }
 
 std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {
@@ -153,8 +158,8 @@ void TListLogsThread::Execute() {
         Synchronize(&TListLogsThread::ComboBox2Clear);
         Synchronize(&TListLogsThread::RichEdit1Clear);
 
-        // After a delete that already told why it failed, a port that will
-        // not open or a device that stays silent is the same cause: not told twice.
+        // After a delete that already told why it failed, the listing's own
+        // failures have the same cause: they are not told twice.
         const bool quiet = checks_delete_ && after_.reported;
         if (!OpenCom(port)) {
             const std::string why = OpenFailure(port, "No logs were listed.");
@@ -166,11 +171,13 @@ void TListLogsThread::Execute() {
         }
         Sleep(100);
         std::size_t heard = 0;
-        Preamble(&heard);
-        Sleep(100);
+        ExchangeEnd end = Preamble(&heard);
         TStringList reply;
-        const ExchangeEnd end = mlt_cmd("fs list\r", reply, 1);
-        heard += LastExchange().bytes;
+        if (Normal(end)) {
+            Sleep(100);
+            end = mlt_cmd("fs list\r", reply, 1);
+            heard += Heard();
+        }
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("listed");
 
@@ -210,16 +217,16 @@ void TListLogsThread::Execute() {
         CloseCom();
         const std::string problem = ExchangeProblem(end, "listing");
         if (!problem.empty()) {
-            Report(problem + "\nThe list may be incomplete.");
+            if (!quiet) Report(problem + "\nThe list may be incomplete.");
         } else if (heard == 0) {
             if (!quiet) Report(NoAnswer(port, "No logs were listed."));
         } else if (list->Count() == 0 && !other.empty()) {
             Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
         }
-        if (still_there && problem.empty()) {
+        if (still_there && problem.empty() && !quiet) {
             Report("The device did not delete log " + after_.file + "; it is still listed.\n" +
-                   (after_.reply.empty() ? std::string("The device gave no reply to the delete command.")
-                                         : "Its reply: \"" + after_.reply + "\""));
+                   (after_.reply.empty() ? std::string("It gave no immediate reply to the delete command.")
+                                         : "Its reply to the delete command:\n" + Quoted({after_.reply}, 1)));
         }
         Synchronize(&TListLogsThread::ButtonsTrue);
     } catch (const EThreadTerminated&) {
@@ -315,15 +322,17 @@ void TUploadLogThread::Execute() {
         }
         Sleep(100);
         std::size_t heard = 0;
-        Preamble(&heard);
+        ExchangeEnd end = Preamble(&heard);
+        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         SetVal(0);
         Synchronize(&TUploadLogThread::ProgressBar1Pos);
         SetVal(static_cast<int>(dur_ >> 1));
         Synchronize(&TUploadLogThread::ProgressBar1Max);
 
-        const ExchangeEnd end =
-            slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
-        heard += LastExchange().bytes;
+        if (Normal(end)) {
+            end = slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
+            heard += Heard();
+        }
         if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("uploaded");
 

@@ -42,6 +42,17 @@ public:
     // The text for a device that sent not one byte to any command of an action.
     static std::string NoAnswer(const std::string& port, const std::string& consequence);
 
+    // The bytes the device sent in the last exchange, the drained ones too:
+    // an answer that came late still shows that the device is there.
+    static std::size_t Heard();
+    // True for the ends of an exchange after which the conversation goes on.
+    static bool Normal(ExchangeEnd end) { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; }
+    // The preamble every conversation starts with ("md mach", "fs stop"):
+    // adds what the device sent to *heard, and returns Silence, or the end
+    // of the first exchange that did not end normally (the conversation
+    // stops there).
+    static ExchangeEnd Preamble(std::size_t* heard);
+
 protected:
     virtual const char* Action() const = 0;
     // Reports an error in a message box (a UI step); errors of the report
@@ -51,9 +62,6 @@ protected:
     // The text for an exchange that did not end normally, or empty.
     static std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
 
-    // The preamble every conversation starts with ("md mach", "fs stop");
-    // adds the bytes the device sent to *heard.
-    static void Preamble(std::size_t* heard);
 };
 
 // A device's text for a message: its first lines, each at most 80 bytes.

@@ -104,6 +104,8 @@ TEST_F(Bounds, HangUpMidReplyKeepsTheLinesBeforeAndFailsWhatFollows) {
     TStringList list;
     std::vector<int> progress;
     EXPECT_EQ(slt_cmd("fs read X\r", list, 1, [&](int p) { progress.push_back(p); }), ExchangeEnd::LineLost);
+    // Failed reads end the reply at once: they are no silence to wait out.
+    EXPECT_LT(LastExchange().ended - LastExchange().last_byte, kEndSilence);
     EXPECT_EQ(list.Lines(), (std::vector<std::string>{"line-1", "line-2"}));
     EXPECT_EQ(progress, (std::vector<int>{0, 1}));
 

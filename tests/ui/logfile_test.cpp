@@ -346,6 +346,9 @@ TEST(LogFileRead, ReadsPlainFilesOfBoundedSizeAndRefusesTheRestAtOnce) {
         {"a folder", [](const QTemporaryDir& d) { return d.path(); }, false, {}, QStringLiteral("folder")},
         {"a file one byte over the bound", [](const QTemporaryDir& d) { return Sparse(d, kMaxLogFileBytes + 1); },
          false, {}, tooLarge},
+        {"a file of three million empty lines",
+         [](const QTemporaryDir& d) { return Plain(d, "ends.log", QByteArray(3 << 20, '\n')); }, false, {},
+         QStringLiteral("lines")},
         {"a file that does not exist", [](const QTemporaryDir& d) { return d.filePath(QStringLiteral("absent.log")); },
          false, {}, QStringLiteral("does not exist")},
 #if defined(Q_OS_UNIX)

@@ -525,7 +525,7 @@ TEST_F(UploadTest, DeleteTellsEachFailureOnce) {
              b.keep_on_delete = true;
              b.del_reply = "";
          },
-         {"did not delete", "no reply"}, true},
+         {"did not delete", "no immediate reply"}, true},
         {"a silent device", [](krx3sim::Behaviour& b) { b.silent = true; }, {"did not answer", "may not have been deleted"},
          true},
         {"the line drops at the first command", [](krx3sim::Behaviour& b) { b.close_after_bytes = 0; },
