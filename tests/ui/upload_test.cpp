@@ -64,10 +64,11 @@ protected:
         TWorker::Checkpoint = nullptr;
         WindowTest::TearDown();
     }
-    // Opens the window on the simulator and lists its logs.
-    TForm1& Listed() {
+    // Opens the window on a simulator (the test's own by default) and lists its logs.
+    TForm1& Listed() { return Listed(sim_); }
+    TForm1& Listed(Simulator& sim) {
         TForm1& w = Open();
-        TypePort(sim_.PortPath());
+        TypePort(sim.PortPath());
         QTest::mouseClick(w.Button2, Qt::LeftButton);
         EXPECT_TRUE(WaitIdle());
         EXPECT_TRUE(w.Button3->isEnabled());
@@ -459,10 +460,7 @@ TEST_F(UploadTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Simulator sim({FirstLog(c.lines)});
-        TForm1& w = Open();
-        TypePort(sim.PortPath());
-        QTest::mouseClick(w.Button2, Qt::LeftButton);
-        ASSERT_TRUE(WaitIdle());
+        TForm1& w = Listed(sim);
         krx3sim::Behaviour b;
         c.behave(b);
         sim.SetBehaviour(b);
@@ -534,10 +532,7 @@ TEST_F(UploadTest, DeleteTellsEachFailureOnce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Simulator sim({FirstLog({"x"}), SecondLog()});
-        TForm1& w = Open();
-        TypePort(sim.PortPath());
-        QTest::mouseClick(w.Button2, Qt::LeftButton);
-        ASSERT_TRUE(WaitIdle());
+        TForm1& w = Listed(sim);
         krx3sim::Behaviour b;
         c.behave(b);
         sim.SetBehaviour(b);
