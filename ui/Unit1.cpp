@@ -264,18 +264,14 @@ void TForm1::ResetLogControls() {
 
 void TForm1::Button1Click() {
     std::unique_ptr<RegistrySource> source = registryFactory() ? registryFactory()() : PlatformRegistry();
-    const PortScanResult found = ScanPorts(*source);
     // The logs listed belong to the port they came from: a scan that
     // changes the port resets them as choosing another port does.
-    const std::string before_port = selport;
-    struct ResetOnChange {
-        TForm1* form;
-        const std::string& before;
-        ~ResetOnChange() {
-            if (selport != before) form->ResetLogControls();
-        }
-    } reset{this, before_port};
+    const std::string before = selport;
+    ShowPorts(ScanPorts(*source));
+    if (selport != before) ResetLogControls();
+}
 
+void TForm1::ShowPorts(const PortScanResult& found) {
     const QSignalBlocker blocker(ComboBox1);
     const QString before = ComboBox1->currentText();
     ComboBox1->clear();
@@ -316,16 +312,11 @@ void TForm1::StartWorker(TThread* worker) {
     }
 }
 
-void TForm1::Button2Click() {
+void TForm1::Button2Click() { StartListing(std::nullopt); }
+
+void TForm1::StartListing(std::optional<TListLogsThread::AfterDelete> after) {
     if (selport.empty()) return;
     if (!Button2->isEnabled()) return;  // a run is under way
-    StartWorker(new TListLogsThread(true));
-}
-
-// The listing after a delete, which also tells whether the log is gone.
-void TForm1::StartListing(TListLogsThread::AfterDelete after) {
-    if (selport.empty()) return;
-    if (!Button2->isEnabled()) return;
     StartWorker(new TListLogsThread(true, std::move(after)));
 }
 

@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "portscan.h"
 #include "registry.h"
 #include "tthread.h"
 #include "workers.h"
@@ -105,7 +107,10 @@ private:
     // Empties the log box, `list`, the labels and the view, and disables
     // "Upload Log" and "Delete Log": what a change of port does.
     void ResetLogControls();
-    void StartListing(TListLogsThread::AfterDelete after);
+    // Starts a listing; `after` is the delete it follows, if any.
+    void StartListing(std::optional<TListLogsThread::AfterDelete> after);
+    // Fills the port box from a scan and selects its first port.
+    void ShowPorts(const PortScanResult& found);
 
     std::unique_ptr<Ui::TForm1> ui_;
     TQtDispatcher dispatcher_;

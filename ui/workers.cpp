@@ -160,7 +160,7 @@ void TListLogsThread::Execute() {
 
         // After a delete that already told why it failed, the listing's own
         // failures have the same cause: they are not told twice.
-        const bool quiet = checks_delete_ && after_.reported;
+        const bool quiet = after_ && after_->reported;
         if (!OpenCom(port)) {
             const std::string why = OpenFailure(port, "No logs were listed.");
             CloseCom();
@@ -191,13 +191,14 @@ void TListLogsThread::Execute() {
             else
                 other.push_back(line);
         }
+        bool still_there = false;  // the log a delete just asked for is listed
         for (int i = 0; i < list->Count(); ++i) {
             fatdss_t entry;
             xfnd(list->Get(i), &entry);
             SetStr(entry_text(entry.start));
             Synchronize(&TListLogsThread::ComboBox2Add);
+            still_there = still_there || (after_ && entry.name == after_->name);
         }
-        bool still_there = false;
         if (list->Count() > 0) {
             fatdss_t first;
             xfnd(list->Get(0), &first);
@@ -206,11 +207,6 @@ void TListLogsThread::Execute() {
             Synchronize(&TListLogsThread::ComboBox2ItemIndex);
             Synchronize(&TListLogsThread::ComboBox2Change);
             list_state = 1;
-            for (int i = 0; i < list->Count() && checks_delete_; ++i) {
-                fatdss_t entry;
-                xfnd(list->Get(i), &entry);
-                still_there = still_there || entry.name == after_.name;
-            }
         } else {
             NoEntries();
         }
@@ -224,9 +220,9 @@ void TListLogsThread::Execute() {
             Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
         }
         if (still_there && problem.empty() && !quiet) {
-            Report("The device did not delete log " + after_.file + "; it is still listed.\n" +
-                   (after_.reply.empty() ? std::string("It gave no immediate reply to the delete command.")
-                                         : "Its reply to the delete command:\n" + Quoted({after_.reply}, 1)));
+            Report("The device did not delete log " + after_->file + "; it is still listed.\n" +
+                   (after_->reply.empty() ? std::string("It gave no immediate reply to the delete command.")
+                                          : "Its reply to the delete command:\n" + Quoted({after_->reply}, 1)));
         }
         Synchronize(&TListLogsThread::ButtonsTrue);
     } catch (const EThreadTerminated&) {

@@ -13,6 +13,7 @@ class QProgressBar;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,9 +82,9 @@ public:
         bool reported = false; // the delete already told why it failed: no second word about it
     };
 
-    explicit TListLogsThread(bool CreateSuspended) : TWorker(CreateSuspended) {}
-    TListLogsThread(bool CreateSuspended, AfterDelete after)
-        : TWorker(CreateSuspended), after_(std::move(after)), checks_delete_(true) {}
+    // `after`: the delete this listing follows, if any.
+    explicit TListLogsThread(bool CreateSuspended, std::optional<AfterDelete> after = std::nullopt)
+        : TWorker(CreateSuspended), after_(std::move(after)) {}
 
     void ButtonsTrue();
     void ComboBox2Clear();
@@ -100,8 +101,7 @@ protected:
 private:
     void NoEntries();
 
-    AfterDelete after_;
-    bool checks_delete_ = false;
+    std::optional<AfterDelete> after_;
 };
 
 class TUploadLogThread : public TWorker {
