@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libraries and their tests for 64-bit Windows with MinGW-w64 and
-# runs them under Wine, in a fresh Wine prefix under build/windows.
-# Arguments are passed to CTest.
+# Builds the program, the libraries and all their tests for 64-bit Windows
+# with MinGW-w64 and a static Qt built from Debian's source (cached outside
+# the clone, see build-qt-windows.sh), and runs the tests under Wine, in a
+# fresh Wine prefix under build/windows. Arguments are passed to CTest.
 #
 # The serial tests talk to the device simulator, a Linux program: it runs
 # beside Wine as a control server (krx3-sim --control), and each simulated
@@ -13,6 +14,13 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
 start=$(date +%s)
 
+# Qt for Windows: built once, then taken from the cache. Its last line of
+# output is its prefix.
+mkdir -p build
+scripts/build-qt-windows.sh | tee build/qt-windows.log
+KRX3_QT_WINDOWS=$(tail -n 1 build/qt-windows.log)
+export KRX3_QT_WINDOWS
+
 # The Linux simulator, from the normal build (up to date, or built now).
 sim=build/ci/sim/krx3-sim
 cmake --preset ci >/dev/null
@@ -22,6 +30,10 @@ export WINEPREFIX="$PWD/build/windows/wine"
 export WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko: nothing here needs them, and Wine would offer to fetch them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine passes WINEQT_x on to the program as QT_x (it drops QT_x itself).
+# The window's tests run headless; QtTest then logs to stderr, not to the
+# debugger.
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 
 sim_pid=""
 server_pid=""
@@ -52,6 +64,12 @@ step() {
   wait "$step_pid"
   step_pid=""
 }
+
+# The build needs no Wine prefix (the test programs are listed when CTest
+# starts).
+step cmake --preset windows
+step cmake --build --preset windows
+echo "Windows build done in $(( $(date +%s) - start )) s."
 
 # A server left from an earlier run is found through the prefix folder, so
 # it is stopped before that folder goes.
@@ -85,6 +103,9 @@ if ! kill -0 "$server_pid" 2>/dev/null; then
   echo "the persistent Wine server did not start (another one ran first?)" >&2
   exit 1
 fi
+# The desktop process of this Wine session, started now with its output
+# going to a log, so that no test's output pipe is held by it.
+wine build/windows/tests/support/hold_desktop.exe >build/windows/hold_desktop.log 2>&1 &
 echo "Wine prefix ready in $(( $(date +%s) - start )) s: $WINEPREFIX"
 
 address_file=build/windows/sim-control
@@ -100,8 +121,6 @@ done
 KRX3_SIM_CONTROL=$(cat "$address_file")
 export KRX3_SIM_CONTROL
 
-step cmake --preset windows
-step cmake --build --preset windows
 # Arguments go to CTest, e.g. --repeat until-fail:10 or -R link_.
 step ctest --preset windows "$@"
 echo "Windows build and tests under Wine passed in $(( $(date +%s) - start )) s."

@@ -8,6 +8,13 @@
 std::string MissingPort();
 std::string MissingPortReason();
 
+// The reason the OS gives for a file path whose folder is a plain file.
+std::string PathNotFoundReason();
+
 // True for a Windows program run by Wine, where a pseudo-terminal stands in
 // for the serial port and some line events are not passed on.
 bool RunningUnderWine();
+
+// Why a test of a port held by another opener is skipped under Wine.
+inline constexpr const char* kWineSharesPorts =
+    "Wine opens a COM port a second time, where Windows refuses a second opener";

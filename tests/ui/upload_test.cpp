@@ -18,6 +18,7 @@
 #include "fatdss.h"
 #include "globals.h"
 #include "gui_support.h"
+#include "platform_support.h"
 #include "serial.h"
 #include "serial_os.h"
 #include "simulator.h"
@@ -171,12 +172,14 @@ TEST_F(UploadTest, AFailedSaveIsReportedWithTheFileAndReason) {
     ASSERT_TRUE(WaitFor([&] { return answers.Pending() == 0; }));
     ASSERT_EQ(answers.Seen().size(), 1);
     EXPECT_TRUE(answers.Seen()[0].contains(QStringLiteral("not-a-folder")));
-    EXPECT_TRUE(answers.Seen()[0].contains(QStringLiteral("Not a directory"))) << answers.Seen()[0].toStdString();
+    EXPECT_TRUE(answers.Seen()[0].contains(QString::fromStdString(PathNotFoundReason())))
+        << answers.Seen()[0].toStdString();
     EXPECT_EQ(w.ProgressBar1->value(), 0);
     EXPECT_TRUE(AllEnabled());
 }
 
 TEST_F(UploadTest, AnUploadFromAPortThatCannotBeOpenedOffersNoSave) {
+    if (RunningUnderWine()) GTEST_SKIP() << kWineSharesPorts;
     TForm1& w = Listed();
     std::string error;
     const com_handle_t other = serial_os::Open(sim_.PortPath(), &error);
@@ -212,6 +215,7 @@ TEST_F(UploadTest, ADeviceThatSendsNothingIsReported) {
 }
 
 TEST_F(UploadTest, ALostLineIsReportedBeforeTheSave) {
+    if (RunningUnderWine()) GTEST_SKIP() << "Wine reads a hung-up pseudo-terminal as silence, not as a failed read";
     std::vector<std::string> many;
     for (int i = 0; i < 200; ++i) many.push_back("sample " + std::to_string(i));
     sim_.SetLogs({FirstLog(many)});
@@ -369,6 +373,7 @@ TEST_F(UploadTest, DeleteCancelledSendsNothing) {
 }
 
 TEST_F(UploadTest, DeleteWithAPortThatCannotBeOpenedSaysSo) {
+    if (RunningUnderWine()) GTEST_SKIP() << kWineSharesPorts;
     TForm1& w = Listed();
     std::string error;
     const com_handle_t other = serial_os::Open(sim_.PortPath(), &error);
@@ -459,6 +464,7 @@ TEST_F(UploadTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.told && RunningUnderWine()) continue;  // see ALostLineIsReportedBeforeTheSave
         Simulator sim({FirstLog(c.lines)});
         TForm1& w = Listed(sim);
         krx3sim::Behaviour b;
