@@ -17,6 +17,7 @@ if [ "${1:-}" = "--windows" ]; then
     g++-mingw-w64-x86-64-posix  # MinGW-w64 with std::thread (the -posix compilers)
     googletest                  # GoogleTest's sources, built for Windows
     wine wine64                 # runs the Windows test programs
+    xdotool                     # drives the Windows program in its smoke test
   )
 fi
 

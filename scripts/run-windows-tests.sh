@@ -24,7 +24,7 @@ export KRX3_QT_WINDOWS
 # The Linux simulator, from the normal build (up to date, or built now).
 sim=build/ci/sim/krx3-sim
 cmake --preset ci >/dev/null
-cmake --build --preset ci --target krx3-sim
+cmake --build --preset ci --target krx3-sim grab_window
 
 export WINEPREFIX="$PWD/build/windows/wine"
 export WINEARCH=win64 WINEDEBUG=-all
@@ -36,6 +36,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 
 sim_pid=""
+xvfb_pid=""
 server_pid=""
 step_pid=""
 cleanup() {
@@ -50,6 +51,10 @@ cleanup() {
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
   fi
 }
 trap cleanup EXIT
@@ -78,6 +83,23 @@ if [ -d "$WINEPREFIX" ]; then
 fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
+
+# A virtual display for the whole Wine session: the desktop process started
+# with the session's first window decides whether windows can be shown at
+# all. The tests themselves run on Qt's offscreen platform; the smoke test
+# shows the program on this display.
+display_file=build/windows/xvfb-display
+rm -f "$display_file"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>build/windows/xvfb.log &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { cat build/windows/xvfb.log >&2; echo "Xvfb did not start" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+DISPLAY=":$(cat "$display_file")"
+export DISPLAY
 # In the foreground of this script's session: a daemon server leads a
 # session of its own, takes the first pseudo-terminal it opens as its
 # controlling terminal, and dumps all its objects when that one hangs up.
@@ -123,4 +145,8 @@ export KRX3_SIM_CONTROL
 
 # Arguments go to CTest, e.g. --repeat until-fail:10 or -R link_.
 step ctest --preset windows "$@"
+# The real program on the display, driven as a user does; its picture goes
+# beside the build (docs/screenshot-windows.png is a copy).
+step tests/smoke/smoke_windows.sh build/windows/app/krx3-upload.exe "$sim" \
+  build/ci/tests/smoke/grab_window build/windows/screenshot-windows.png
 echo "Windows build and tests under Wine passed in $(( $(date +%s) - start )) s."
