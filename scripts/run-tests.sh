@@ -2,8 +2,9 @@
 # Installs what is missing, then builds and runs every test three times: a
 # normal build (warnings are errors), AddressSanitizer with
 # UndefinedBehaviorSanitizer, and ThreadSanitizer (everything without Qt:
-# the libraries, the worker pattern and the device simulator). Last, the
-# libraries and their tests are built for Windows and run under Wine.
+# the libraries, the worker pattern and the device simulator). Last,
+# everything is built for Windows (with a Qt for Windows built from Debian's
+# source the first time, then cached) and tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
