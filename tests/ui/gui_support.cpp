@@ -32,12 +32,25 @@ ModalAnswers::ModalAnswers() {
 
 void ModalAnswers::Poll() {
     QWidget* modal = QApplication::activeModalWidget();
+    // Guarded pointers: a new box may take the address of a deleted one; a
+    // dialog that is shown again is a new showing.
+    if (last_ && (last_ != modal || !last_->isVisible())) last_ = nullptr;
     if (!modal || modal == last_ || !modal->isVisible()) return;
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) seen_ << box->windowTitle() + "\n" + box->text();
-    if (answers_.empty()) return;
-    if (answers_.front()(modal)) {
+    if (modal != current_) {
+        current_ = modal;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) seen_ << box->windowTitle() + "\n" + box->text();
+        unanswered_since_ = std::chrono::steady_clock::now();
+    }
+    if (!answers_.empty()) {
+        if (answers_.front()(modal)) {
+            last_ = modal;
+            current_ = nullptr;
+            answers_.pop_front();
+        }
+    } else if (std::chrono::steady_clock::now() - unanswered_since_ > std::chrono::seconds(5)) {
         last_ = modal;
-        answers_.pop_front();
+        current_ = nullptr;
+        modal->close();
     }
 }
 

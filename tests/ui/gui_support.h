@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -30,7 +31,9 @@ void TypeFileName(QFileDialog* dialog, const QString& path);
 
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has
-// dealt with it. Every box's text is recorded.
+// dealt with it. Every box's text is recorded, once. A dialog that opens when
+// no answer is left is closed after some seconds, so that a test that did not
+// expect it fails on what it sees instead of waiting for ever.
 class ModalAnswers : public QObject {
 public:
     using Answer = std::function<bool(QWidget*)>;
@@ -51,7 +54,9 @@ private:
     QTimer timer_;
     std::deque<Answer> answers_;
     QStringList seen_;
-    QWidget* last_ = nullptr;
+    QPointer<QWidget> last_;     // the dialog answered last, while it shows
+    QPointer<QWidget> current_;  // the dialog waiting for an answer
+    std::chrono::steady_clock::time_point unanswered_since_;
 };
 
 // A fresh window per test. The port scan reads the recorded registry in

@@ -215,7 +215,7 @@ TEST_F(UploadTest, ADeviceThatSendsNothingIsReported) {
 }
 
 TEST_F(UploadTest, ALostLineIsReportedBeforeTheSave) {
-    if (RunningUnderWine()) GTEST_SKIP() << "Wine reads a hung-up pseudo-terminal as silence, not as a failed read";
+    if (RunningUnderWine()) GTEST_SKIP() << "under Wine a line that hangs up mid-upload is no failed read, and the upload does not end";
     std::vector<std::string> many;
     for (int i = 0; i < 200; ++i) many.push_back("sample " + std::to_string(i));
     sim_.SetLogs({FirstLog(many)});
