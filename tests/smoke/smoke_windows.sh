@@ -78,7 +78,7 @@ dialog() { xdotool search --name '^Save KRX3 Logfile \(\.log\)$' 2>/dev/null | t
 # "List Logs", then "Upload Log" until it is enabled (the listing has ended)
 # and the save dialog shows.
 click 84 88
-uploaded() { click 84 399; wait_for 2 test -n "$(dialog)"; }
+uploaded() { [ -n "$(dialog)" ] || { click 84 399; wait_for 2 test -n "$(dialog)"; }; }
 wait_for 30 uploaded || fail "no save dialog after List Logs and Upload Log"
 # The proposed name is the log's own; the dialog opened in .\log.
 save=$(dialog)
