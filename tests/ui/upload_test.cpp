@@ -422,7 +422,11 @@ TEST_F(UploadTest, ViewLogIgnoresMissingFilesAndReportsUnreadableOnes) {
             if (!dialog) return false;
             // A folder cannot be chosen in the dialog itself; it reaches the
             // load only when its name is handed over directly.
+            // The dialog settles the typed name against its folder model,
+            // which fills in the background: hand it over once the dialog
+            // reports it as chosen (the next poll tries again).
             TypeFileName(dialog, Path("folder.log"));
+            if (QDir::cleanPath(dialog->selectedFiles().value(0)) != QDir::cleanPath(Path("folder.log"))) return false;
             static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
             return true;
         });
