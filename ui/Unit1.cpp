@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <thread>
 
 #include "exchange.h"
 #include "fatdss.h"
@@ -357,46 +356,7 @@ void TForm1::Button4Click() {
     box.setEscapeButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok) return;
 
-    const std::string port = selport;
-    TListLogsThread::AfterDelete after{cf.name, cf.file, std::string(), true};
-    const QString title = QStringLiteral("Delete Log");
-    if (!OpenCom(port)) {
-        ShowError(title, fromNarrow(TWorker::OpenFailure(port, "The log was not deleted.")));
-    } else {
-        // This runs on the UI thread: the first exchange that does not end
-        // normally ends the conversation, so a device that takes no command
-        // is not waited on three times.
-        std::size_t heard = 0;
-        bool sent = false;
-        ExchangeEnd end = TWorker::Preamble(&heard);
-        if (TWorker::Normal(end)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            after.reply = krx_cmd("fs del " + cf.name + "\r", 1, &end);
-            heard += TWorker::Heard();
-            sent = LastExchange().sent;
-        }
-        CloseCom();
-        QString failure;
-        if (!sent) {
-            failure = QStringLiteral("The delete command could not be sent to the device on %1: %2\n\nThe log was not deleted.")
-                          .arg(fromNarrow(port),
-                               end == ExchangeEnd::Overrun
-                                   ? QStringLiteral("the device kept sending and never fell silent for it.")
-                               : end == ExchangeEnd::LineLost ? QStringLiteral("the connection was lost.")
-                                                              : QStringLiteral("the device did not take it (is it switched on and connected?)."));
-        } else if (end == ExchangeEnd::LineLost) {
-            failure = QStringLiteral("The connection to the device on %1 was lost after the delete command.\n\n"
-                                     "The log may not have been deleted.")
-                          .arg(fromNarrow(port));
-        } else if (heard == 0) {
-            failure = fromNarrow(TWorker::NoAnswer(port, "The log may not have been deleted."));
-        }
-        if (!failure.isEmpty())
-            ShowError(title, failure);
-        else
-            after.reported = false;
-    }
-    StartListing(std::move(after));
+    StartWorker(new TDeleteLogThread(true, selport, cf.name, cf.file));
 }
 
 void TForm1::Button5Click() {

@@ -91,6 +91,9 @@ public:
     void ControlsAfterRun(bool logs);
     // Sets a label's text and sizes the label to it.
     static void SetCaption(QLabel* label, const std::string& text);
+    // Starts a listing unless a run is under way; `after` is the delete it
+    // follows, if any.
+    void StartListing(std::optional<TListLogsThread::AfterDelete> after);
     // Shows an error to the user in a modal message box.
     void ShowError(const QString& title, const QString& text);
 
@@ -107,8 +110,6 @@ private:
     // Empties the log box, `list`, the labels and the view, and disables
     // "Upload Log" and "Delete Log": what a change of port does.
     void ResetLogControls();
-    // Starts a listing; `after` is the delete it follows, if any.
-    void StartListing(std::optional<TListLogsThread::AfterDelete> after);
     // Fills the port box from a scan and selects its first port.
     void ShowPorts(const PortScanResult& found);
 

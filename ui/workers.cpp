@@ -45,63 +45,10 @@ void TWorker::Report(const std::string& text) {
     }
 }
 
-std::string TWorker::OpenFailure(const std::string& port, const std::string& consequence) {
-    std::string reason = OpenComError();
-    if (reason.empty()) reason = "unknown reason";
-    return "The port \"" + port + "\" could not be opened:\n" + reason + "\n\n" + consequence;
-}
-
-std::string TWorker::NoAnswer(const std::string& port, const std::string& consequence) {
-    return "The device on " + port + " did not answer.\nIs it switched on and connected, and is " + port +
-           " its port?\n\n" + consequence;
-}
-
-std::size_t TWorker::Heard() { return LastExchange().bytes + LastExchange().drained; }
-
-ExchangeEnd TWorker::Preamble(std::size_t* heard) {
-    for (const char* cmd : {"md mach\r", "fs stop\r"}) {
-        ExchangeEnd end = ExchangeEnd::Silence;
-        krx_cmd(cmd, 2, &end);
-        *heard += Heard();
-        if (!Normal(end)) return end;
-    }
-    return ExchangeEnd::Silence;
-}
-
-std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {
-    std::string text;
-    for (std::size_t i = 0; i < lines.size() && i < max_lines; ++i) {
-        std::string line = lines[i].substr(0, 80);
-        for (char& c : line)
-            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-        text += "    \"" + line + (lines[i].size() > 80 ? "...\"\n" : "\"\n");
-    }
-    if (lines.size() > max_lines) text += "    (" + std::to_string(lines.size() - max_lines) + " more lines)\n";
-    return text;
-}
-
 QString ViewText(const std::string& line) {
     QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     text.replace(QChar(u'\0'), QChar(0xFFFD));
     return text;
-}
-
-std::string TWorker::ExchangeProblem(ExchangeEnd end, const std::string& what) {
-    switch (end) {
-        case ExchangeEnd::WriteFailed:
-            return "The command for the " + what + " could not be sent: the device did not accept it in time.";
-        case ExchangeEnd::LineLost:
-            return "The connection to the device was lost during the " + what + ".";
-        case ExchangeEnd::Overrun:
-            return "The device's reply did not end; the " + what + " was cut at the program's limit.";
-        case ExchangeEnd::NotOpen:
-            return "The connection to the device was not open.";
-        case ExchangeEnd::Silence:
-        case ExchangeEnd::LineEnd:
-        case ExchangeEnd::Stopped:
-            break;
-    }
-    return std::string();
 }
 
 // -------------------------------------------------------- TListLogsThread
@@ -161,31 +108,21 @@ void TListLogsThread::Execute() {
         // After a delete that already told why it failed, the listing's own
         // failures have the same cause: they are not told twice.
         const bool quiet = after_ && after_->reported;
-        if (!OpenCom(port)) {
-            const std::string why = OpenFailure(port, "No logs were listed.");
-            CloseCom();
+        Conversation c = ListLogs(port, Pauses());
+        if (!c.opened) {
             NoEntries();
-            if (!quiet) Report(why);
+            if (!quiet) Report(OpenFailureText(port, c.open_error, "No logs were listed."));
             Synchronize(&TListLogsThread::ButtonsTrue);
             return;
         }
-        Sleep(100);
-        std::size_t heard = 0;
-        ExchangeEnd end = Preamble(&heard);
-        TStringList reply;
-        if (Normal(end)) {
-            Sleep(100);
-            end = mlt_cmd("fs list\r", reply, 1);
-            heard += Heard();
-        }
-        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("listed");
 
         // Only logs go into the list, so that entry i of the log box stays
         // line i of `list`; what else the device said is shown when nothing
         // else came.
         std::vector<std::string> other;
-        for (const std::string& line : reply.Lines()) {
+        for (const std::string& line : c.reply.Lines()) {
             if (is_log_line(line))
                 list->Add(line);
             else
@@ -210,12 +147,11 @@ void TListLogsThread::Execute() {
         } else {
             NoEntries();
         }
-        CloseCom();
-        const std::string problem = ExchangeProblem(end, "listing");
+        const std::string problem = ExchangeProblem(c.end, "listing");
         if (!problem.empty()) {
             if (!quiet) Report(problem + "\nThe list may be incomplete.");
-        } else if (heard == 0) {
-            if (!quiet) Report(NoAnswer(port, "No logs were listed."));
+        } else if (c.Silent()) {
+            if (!quiet) Report(NoAnswerText(port, "No logs were listed."));
         } else if (list->Count() == 0 && !other.empty()) {
             Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
         }
@@ -309,27 +245,19 @@ void TUploadLogThread::Execute() {
         Synchronize(&TUploadLogThread::ButtonsFalse);
         Synchronize(&TUploadLogThread::RichEdit1Clear);
 
-        if (!OpenCom(port_)) {
-            const std::string why = OpenFailure(port_, "Nothing was uploaded.");
-            CloseCom();
-            Report(why);
-            Synchronize(&TUploadLogThread::ButtonsTrue);
-            return;
-        }
-        Sleep(100);
-        std::size_t heard = 0;
-        ExchangeEnd end = Preamble(&heard);
-        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
         SetVal(0);
         Synchronize(&TUploadLogThread::ProgressBar1Pos);
         SetVal(static_cast<int>(dur_ >> 1));
         Synchronize(&TUploadLogThread::ProgressBar1Max);
 
-        if (Normal(end)) {
-            end = slt_cmd("fs read " + name_ + "\r", lines_, 1, [this](int position) { QueueProgress(position); });
-            heard += Heard();
+        Conversation c = ReadLog(port_, name_, [this](int position) { QueueProgress(position); }, Pauses());
+        if (!c.opened) {
+            Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
+            Synchronize(&TUploadLogThread::ButtonsTrue);
+            return;
         }
-        if (end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        lines_ = std::move(c.reply);
         if (Checkpoint) Checkpoint("uploaded");
 
         // The view takes the lines in blocks: one step per line would keep
@@ -349,12 +277,11 @@ void TUploadLogThread::Execute() {
             Synchronize(&TUploadLogThread::RichEdit1Add);
         }
         if (Checkpoint) Checkpoint("shown");
-        CloseCom();
 
-        const std::string problem = ExchangeProblem(end, "upload");
+        const std::string problem = ExchangeProblem(c.end, "upload");
         incomplete_ = !problem.empty();
-        if (heard == 0 && problem.empty()) {
-            Report(NoAnswer(port_, "Nothing was uploaded."));
+        if (c.Silent() && problem.empty()) {
+            Report(NoAnswerText(port_, "Nothing was uploaded."));
         } else if (lines.empty()) {
             Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
                    "\nNothing was saved.");
@@ -380,6 +307,54 @@ void TUploadLogThread::Execute() {
         Report("The upload failed: " + what);
         try {
             Synchronize(&TUploadLogThread::ButtonsTrue);
+        } catch (...) {
+        }
+    }
+}
+
+// ------------------------------------------------------- TDeleteLogThread
+
+void TDeleteLogThread::ListAfter() {
+    Form1->ControlsAfterRun(list_state != 0);
+    Form1->StartListing(std::move(after_));
+}
+
+void TDeleteLogThread::Execute() {
+    // Until the device is known to have taken the command, a failure is told
+    // here, and the listing after it does not tell it again.
+    after_ = TListLogsThread::AfterDelete{name_, file_, std::string(), true};
+    try {
+        Synchronize(&TDeleteLogThread::ButtonsFalse);
+        const Conversation c = DeleteLog(port_, name_, Pauses());
+        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+        if (c.reply.Count() > 0) after_.reply = c.reply.Get(0);
+        std::string failure;
+        if (!c.opened) {
+            failure = OpenFailureText(port_, c.open_error, "The log was not deleted.");
+        } else if (!c.sent) {
+            failure = "The delete command could not be sent to the device on " + port_ + ": " +
+                      (c.end == ExchangeEnd::Overrun    ? "the device kept sending and never fell silent for it."
+                       : c.end == ExchangeEnd::LineLost ? "the connection was lost."
+                                                        : "the device did not take it (is it switched on and connected?).") +
+                      "\n\nThe log was not deleted.";
+        } else if (c.end == ExchangeEnd::LineLost) {
+            failure = "The connection to the device on " + port_ +
+                      " was lost after the delete command.\n\nThe log may not have been deleted.";
+        } else if (c.Silent()) {
+            failure = NoAnswerText(port_, "The log may not have been deleted.");
+        }
+        if (failure.empty())
+            after_.reported = false;
+        else
+            Report(failure);
+        Synchronize(&TDeleteLogThread::ListAfter);
+    } catch (const EThreadTerminated&) {
+        CloseCom();
+    } catch (const std::exception& e) {
+        CloseCom();
+        Report(std::string("The delete failed: ") + e.what());
+        try {
+            Synchronize(&TDeleteLogThread::ListAfter);
         } catch (...) {
         }
     }

@@ -1,5 +1,5 @@
-// The two background workers: the listing of the device's logs and the
-// upload of one log. Each talks to the device on its own thread and changes
+// The three background workers: the listing of the device's logs, the
+// upload of one log and the deletion of one. Each talks to the device on its own thread and changes
 // the window only through UI steps run with Synchronize. A worker is created
 // suspended by its button handler, started at once and deletes itself at the
 // end of its run.
@@ -17,8 +17,8 @@ class QProgressBar;
 #include <string>
 #include <vector>
 
-#include "exchange.h"
 #include "logfile.h"
+#include "session.h"
 #include "tthread.h"
 
 // The steps both workers share.
@@ -38,35 +38,18 @@ public:
     // log). What it throws takes the run's error path.
     static std::function<void(const char* point)> Checkpoint;
 
-    // The text that tells the user that the port could not be opened.
-    static std::string OpenFailure(const std::string& port, const std::string& consequence);
-    // The text for a device that sent not one byte to any command of an action.
-    static std::string NoAnswer(const std::string& port, const std::string& consequence);
-
-    // The bytes the device sent in the last exchange, the drained ones too:
-    // an answer that came late still shows that the device is there.
-    static std::size_t Heard();
-    // True for the ends of an exchange after which the conversation goes on.
-    static bool Normal(ExchangeEnd end) { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; }
-    // The preamble every conversation starts with ("md mach", "fs stop"):
-    // adds what the device sent to *heard, and returns Silence, or the end
-    // of the first exchange that did not end normally (the conversation
-    // stops there).
-    static ExchangeEnd Preamble(std::size_t* heard);
+    // The pause of a conversation: the worker's own Sleep, which ends the
+    // run (throwing EThreadTerminated) when the window closes.
+    Pause Pauses() {
+        return [this](int ms) { Sleep(ms); };
+    }
 
 protected:
     virtual const char* Action() const = 0;
     // Reports an error in a message box (a UI step); errors of the report
     // itself are swallowed, as the run is already ending.
     void Report(const std::string& text);
-
-    // The text for an exchange that did not end normally, or empty.
-    static std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
-
 };
-
-// A device's text for a message: its first lines, each at most 80 bytes.
-std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines = 5);
 
 // A line of the device as the view shows it: one byte a character, and a
 // NUL as a visible replacement character (the file keeps the NUL itself).
@@ -148,4 +131,25 @@ private:
     QString block_;  // the view's next block of lines; written by the worker between steps  // the reply was cut: the save proposes the "-incomplete" name
     TStringList lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
+};
+
+class TDeleteLogThread : public TWorker {
+public:
+    // The log `name`, saved by default as `file` (the question named it so),
+    // on `port`. The listing that follows it starts when it ends.
+    TDeleteLogThread(bool CreateSuspended, std::string port, std::string name, std::string file)
+        : TWorker(CreateSuspended), port_(std::move(port)), name_(std::move(name)), file_(std::move(file)) {}
+
+    // Enables the controls and starts the listing that shows what is left.
+    void ListAfter();
+
+protected:
+    void Execute() override;
+    const char* Action() const override { return "Delete Log"; }
+
+private:
+    std::string port_;
+    std::string name_;
+    std::string file_;
+    TListLogsThread::AfterDelete after_;
 };

@@ -1,0 +1,124 @@
+#include "session.h"
+
+#include <chrono>
+#include <thread>
+
+#include "serial.h"
+
+namespace {
+
+// Closes the port however the conversation ends.
+struct PortGuard {
+    ~PortGuard() { CloseCom(); }
+};
+
+void Wait(const Pause& pause, int ms) {
+    if (pause)
+        pause(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::size_t Heard() { return LastExchange().bytes + LastExchange().drained; }
+
+// Opens the port; false (with the reason in c) when it does not open.
+bool Open(const std::string& port, Conversation* c) {
+    c->opened = OpenCom(port) != 0;
+    if (c->opened) return true;
+    std::string reason = OpenComError();
+    if (reason.empty()) reason = "unknown reason";
+    const std::string advice = OpenFailureAdvice(port, reason);
+    c->open_error = advice.empty() ? reason : reason + "\n" + advice;
+    CloseCom();
+    return false;
+}
+
+// "md mach", "fs stop": true when both ended normally.
+bool Preamble(Conversation* c) {
+    for (const char* cmd : {"md mach\r", "fs stop\r"}) {
+        krx_cmd(cmd, 2, &c->end);
+        c->heard += Heard();
+        if (!Conversation::Normal(c->end)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Conversation ListLogs(const std::string& port, const Pause& pause) {
+    Conversation c;
+    if (!Open(port, &c)) return c;
+    PortGuard guard;
+    Wait(pause, 100);
+    if (!Preamble(&c)) return c;
+    Wait(pause, 100);
+    c.end = mlt_cmd("fs list\r", c.reply, 1);
+    c.heard += Heard();
+    c.sent = LastExchange().sent;
+    return c;
+}
+
+Conversation ReadLog(const std::string& port, const std::string& name, const std::function<void(int)>& progress,
+                     const Pause& pause) {
+    Conversation c;
+    if (!Open(port, &c)) return c;
+    PortGuard guard;
+    Wait(pause, 100);
+    if (!Preamble(&c)) return c;
+    c.end = slt_cmd("fs read " + name + "\r", c.reply, 1, progress);
+    c.heard += Heard();
+    c.sent = LastExchange().sent;
+    return c;
+}
+
+Conversation DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
+    Conversation c;
+    if (!Open(port, &c)) return c;
+    PortGuard guard;
+    if (!Preamble(&c)) return c;
+    Wait(pause, 500);
+    const std::string reply = krx_cmd("fs del " + name + "\r", 1, &c.end);
+    c.heard += Heard();
+    c.sent = LastExchange().sent;
+    if (!reply.empty()) c.reply.Add(reply);
+    return c;
+}
+
+std::string OpenFailureText(const std::string& port, const std::string& reason, const std::string& consequence) {
+    return "The port \"" + port + "\" could not be opened:\n" + reason + "\n\n" + consequence;
+}
+
+std::string NoAnswerText(const std::string& port, const std::string& consequence) {
+    return "The device on " + port + " did not answer.\nIs it switched on and connected, and is " + port +
+           " its port?\n\n" + consequence;
+}
+
+std::string ExchangeProblem(ExchangeEnd end, const std::string& what) {
+    switch (end) {
+        case ExchangeEnd::WriteFailed:
+            return "The command for the " + what + " could not be sent: the device did not accept it in time.";
+        case ExchangeEnd::LineLost:
+            return "The connection to the device was lost during the " + what + ".";
+        case ExchangeEnd::Overrun:
+            return "The device's reply did not end; the " + what + " was cut at the program's limit.";
+        case ExchangeEnd::NotOpen:
+            return "The connection to the device was not open.";
+        case ExchangeEnd::Silence:
+        case ExchangeEnd::LineEnd:
+        case ExchangeEnd::Stopped:
+            break;
+    }
+    return std::string();
+}
+
+std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < max_lines; ++i) {
+        std::string line = lines[i].substr(0, 80);
+        for (char& ch : line)
+            if (static_cast<unsigned char>(ch) < 0x20) ch = ' ';
+        text += "    \"" + line + (lines[i].size() > 80 ? "...\"\n" : "\"\n");
+    }
+    if (lines.size() > max_lines) text += "    (" + std::to_string(lines.size() - max_lines) + " more lines)\n";
+    return text;
+}
