@@ -58,14 +58,18 @@ Conversation ListLogs(const std::string& port, const Pause& pause) {
     return c;
 }
 
-Conversation ReadLog(const std::string& port, const std::string& name, const std::function<void(int)>& progress,
+Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress,
                      const Pause& pause) {
     Conversation c;
     if (!Open(port, &c)) return c;
     PortGuard guard;
     Wait(pause, 100);
     if (!Preamble(&c)) return c;
-    c.end = slt_cmd("fs read " + name + "\r", c.reply, 1, progress);
+    std::size_t bytes = 0;
+    c.end = slt_cmd("fs read " + name + "\r", c.reply, 1, [&](int lines) {
+        if (lines > 0) bytes += c.reply.Get(lines - 1).size() + 1;
+        if (progress) progress(lines, bytes);
+    });
     c.heard += Heard();
     c.sent = LastExchange().sent;
     return c;

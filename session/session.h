@@ -45,8 +45,12 @@ using Pause = std::function<void(int milliseconds)>;
 // "fs list\r": the pause of 100 ms after opening and before the command.
 Conversation ListLogs(const std::string& port, const Pause& pause = {});
 
-// "fs read NAME\r": 100 ms after opening; `progress` as for slt_cmd.
-Conversation ReadLog(const std::string& port, const std::string& name, const std::function<void(int)>& progress,
+// Called before each line of a log is kept, with the number of lines and
+// of bytes (line ends counted) that came before it.
+using Progress = std::function<void(int lines, std::size_t bytes)>;
+
+// "fs read NAME\r": 100 ms after opening.
+Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress,
                      const Pause& pause = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1) 500 ms after the preamble.

@@ -250,7 +250,7 @@ void TUploadLogThread::Execute() {
         SetVal(static_cast<int>(dur_ >> 1));
         Synchronize(&TUploadLogThread::ProgressBar1Max);
 
-        Conversation c = ReadLog(port_, name_, [this](int position) { QueueProgress(position); }, Pauses());
+        Conversation c = ReadLog(port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
         if (!c.opened) {
             Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
             Synchronize(&TUploadLogThread::ButtonsTrue);

@@ -83,7 +83,7 @@ TEST_F(SessionTest, EachConversationSendsItsCommandsWithItsPauses) {
         milliseconds pause_before;  // from "fs stop" to the command
     } cases[] = {
         {"list", [&](const Pause& p) { return ListLogs(port, p); }, "fs list", milliseconds(100)},
-        {"read", [&](const Pause& p) { return ReadLog(port, name, [](int) {}, p); }, "fs read " + name,
+        {"read", [&](const Pause& p) { return ReadLog(port, name, [](int, std::size_t) {}, p); }, "fs read " + name,
          milliseconds(0)},
         {"delete", [&](const Pause& p) { return DeleteLog(port, name, p); }, "fs del " + name, milliseconds(500)},
     };
@@ -108,7 +108,7 @@ TEST_F(SessionTest, RepliesComeBackWhole) {
 
     int calls = 0;
     const Conversation read = Talk([&](const Pause& p) {
-        return ReadLog(sim_.PortPath(), logs[0].start_code, [&](int) { ++calls; }, p);
+        return ReadLog(sim_.PortPath(), logs[0].start_code, [&](int, std::size_t) { ++calls; }, p);
     });
     EXPECT_EQ(read.reply.Lines(), logs[0].lines);
     EXPECT_EQ(calls, 40);
@@ -139,7 +139,7 @@ TEST_F(SessionTest, FaultsEndTheConversationAndSayHow) {
         k.behave(b);
         sim.SetBehaviour(b);
         const Conversation c =
-            Talk([&](const Pause& p) { return ReadLog(sim.PortPath(), name, [](int) {}, p); });
+            Talk([&](const Pause& p) { return ReadLog(sim.PortPath(), name, [](int, std::size_t) {}, p); });
         EXPECT_TRUE(c.opened);
         EXPECT_EQ(c.Silent(), k.silent);
         EXPECT_EQ(c.end, k.end);

@@ -1,4 +1,5 @@
-// The .log files the upload saves and View Log reads back.
+// The .log files the upload saves and View Log reads back, and the command
+// line pulls.
 #pragma once
 
 #include <QString>
@@ -20,6 +21,17 @@ constexpr qint64 kMaxLogFileBytes = 256LL * 1024 * 1024;
 // is left. Returns an empty string on success, else the system's reason (e.g.
 // "No space left on device").
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
+
+// Writes as WriteLogFile does, but never replaces a file: the lines go into
+// a new file beside `path`, which is then renamed to `path` only if no file
+// of that name exists. Returns "" on success, else the reason; *existed
+// tells whether the reason is a file already there.
+std::string WriteNewLogFile(const QString& path, const std::vector<std::string>& lines, bool* existed);
+
+// True when the file at `path` holds exactly what WriteLogFile writes for
+// `lines`. False with the reason in *error when it cannot be read (*error
+// stays empty when the file differs).
+bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error);
 
 // Reads a .log file's lines (CR LF or LF line ends; one byte per character,
 // NUL kept). Only a plain file (or a link to one) of at most kMaxLogFileBytes

@@ -3,11 +3,13 @@
 #include "exchange.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -25,7 +27,7 @@ std::string Abandon(QSaveFile* file, const std::string& reason) {
 // disk filled up) reports no error of its own, so the rest is written again
 // until the system either takes it or says why not. Returns "" when all was
 // written, else the reason.
-std::string WriteAll(QSaveFile* file, const QByteArray& chunk) {
+std::string WriteAll(QFileDevice* file, const QByteArray& chunk) {
     qint64 done = 0;
     while (done < chunk.size()) {
         const qint64 n = file->write(chunk.constData() + done, chunk.size() - done);
@@ -39,6 +41,22 @@ std::string WriteAll(QSaveFile* file, const QByteArray& chunk) {
     return std::string();
 }
 
+// Writes the lines, each followed by CR LF, in pieces of about 1 MiB.
+std::string WriteLines(QFileDevice* file, const std::vector<std::string>& lines) {
+    QByteArray chunk;
+    for (const std::string& line : lines) {
+        chunk.append(line.data(), static_cast<qsizetype>(line.size()));
+        chunk.append("\r\n", 2);
+        if (chunk.size() >= (1 << 20)) {
+            const std::string reason = WriteAll(file, chunk);
+            if (!reason.empty()) return reason;
+            chunk.clear();
+        }
+    }
+    if (!chunk.isEmpty()) return WriteAll(file, chunk);
+    return std::string();
+}
+
 }  // namespace
 
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines) {
@@ -47,26 +65,59 @@ std::string WriteLogFile(const QString& path, const std::vector<std::string>& li
     // seen at that write and not later in a flush whose failure QSaveFile
     // would not remember at commit().
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-    QByteArray chunk;
-    for (const std::string& line : lines) {
-        chunk.append(line.data(), static_cast<qsizetype>(line.size()));
-        chunk.append("\r\n", 2);
-        if (chunk.size() >= (1 << 20)) {
-            const std::string reason = WriteAll(&file, chunk);
-            if (!reason.empty()) return Abandon(&file, reason);
-            chunk.clear();
-        }
-    }
-    if (!chunk.isEmpty()) {
-        const std::string reason = WriteAll(&file, chunk);
-        if (!reason.empty()) return Abandon(&file, reason);
-    }
+    const std::string reason = WriteLines(&file, lines);
+    if (!reason.empty()) return Abandon(&file, reason);
     if (!file.flush() || file.error() != QFileDevice::NoError) return Abandon(&file, Reason(file));
     if (!file.commit()) {
-        const std::string reason = Reason(file);
-        return reason.empty() ? std::string("The file could not be saved") : reason;
+        const std::string why = Reason(file);
+        return why.empty() ? std::string("The file could not be saved") : why;
     }
     return std::string();
+}
+
+std::string WriteNewLogFile(const QString& path, const std::vector<std::string>& lines, bool* existed) {
+    const auto exists = [&path] { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); };
+    *existed = exists();
+    if (*existed) return "The file exists";
+    // Saved whole under a name of its own first, then renamed: a rename
+    // never replaces a file, so one that appeared meanwhile is kept.
+    const QFileInfo target(path);
+    const QString part = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                         QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
+    const std::string reason = WriteLogFile(part, lines);
+    if (!reason.empty()) return reason;
+    QFile file(part);
+    if (!file.rename(path)) {
+        *existed = exists();
+        const std::string why = Reason(file);
+        QFile::remove(part);
+        return *existed ? std::string("The file exists") : why;
+    }
+    return std::string();
+}
+
+bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error) {
+    error->clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    std::size_t expected = 0;
+    for (const std::string& line : lines) expected += line.size() + 2;
+    if (static_cast<std::size_t>(file.size()) != expected) return false;
+    QByteArray piece;
+    for (const std::string& line : lines) {
+        piece = file.read(static_cast<qint64>(line.size() + 2));
+        if (file.error() != QFileDevice::NoError) {
+            *error = file.errorString();
+            return false;
+        }
+        if (static_cast<std::size_t>(piece.size()) != line.size() + 2 ||
+            std::memcmp(piece.constData(), line.data(), line.size()) != 0 || piece.right(2) != "\r\n")
+            return false;
+    }
+    return file.read(1).isEmpty();
 }
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
