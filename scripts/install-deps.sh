@@ -11,6 +11,7 @@ packages=(
   fonts-liberation          # a face with Tahoma's metrics where Tahoma is missing
   fonts-dejavu-core
   xvfb xauth                # the tool on a virtual display, for machines without one
+  desktop-file-utils dpkg-dev # the package: its desktop entry checked, its library dependencies found
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(
