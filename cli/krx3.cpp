@@ -189,8 +189,8 @@ Listing ListDevice(const std::string& port) {
         return out;
     }
     const std::string problem = ExchangeProblem(c.end, "listing");
-    if (problem.empty() && c.Silent()) {
-        Say(NoAnswerText(port, "No logs were listed."));
+    if (c.Silent()) {
+        Say(problem.empty() ? NoAnswerText(port, "No logs were listed.") : problem + "\nNo logs were listed.");
         out.status = kNoAnswer;
         return out;
     }
@@ -253,7 +253,7 @@ int List(const Options& o, const std::string& port) {
         std::printf("%s  %s  %s  %-*s  %s\n", e.name.c_str(), label_text(e.start).c_str(), label_text(e.stop).c_str(),
                     static_cast<int>(width), duration_text(e).c_str(), e.file.c_str());
     }
-    if (l.logs.empty()) Say("The device holds no logs.");
+    if (l.logs.empty() && l.status == kDone) Say("The device holds no logs.");
     return l.status;
 }
 
@@ -274,8 +274,8 @@ Fetched Fetch(const std::string& port, const fatdss_t& log) {
         return f;
     }
     const std::string problem = ExchangeProblem(c.end, "upload");
-    if (problem.empty() && c.Silent()) {
-        Say(NoAnswerText(port, "Nothing was read."));
+    if (c.Silent()) {
+        Say(problem.empty() ? NoAnswerText(port, "Nothing was read.") : problem + "\nNothing was read.");
         f.status = kNoAnswer;
     } else if (!problem.empty()) {
         Say(log.name + ": " + problem + "\nOnly " + std::to_string(c.reply.Count()) +

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTextBlock>
 
 #include <algorithm>
@@ -337,9 +338,15 @@ TEST_F(UploadTest, DeleteConfirmedWithEnterDeletesAndListsAgain) {
         QTest::keyClick(box, Qt::Key_Return);
         return true;
     });
+    // The window keeps answering while the device is talked to.
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticks.push_back(std::chrono::steady_clock::now()); });
+    ticker.start(10);
     QTest::mouseClick(w.Button4, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return answers.Pending() == 0; }));
     ASSERT_TRUE(WaitIdle());
+    ticker.stop();
     EXPECT_EQ(sim_.Logs().size(), 1u);
     const auto commands = sim_.Commands();
     std::vector<std::string> texts;
@@ -351,6 +358,9 @@ TEST_F(UploadTest, DeleteConfirmedWithEnterDeletesAndListsAgain) {
     EXPECT_EQ(texts[at - 2], "md mach");
     EXPECT_EQ(texts[at - 1], "fs stop");
     EXPECT_GE(commands[at].arrived - commands[at - 1].arrived, std::chrono::milliseconds(500));
+    EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(), [&](auto t) {
+        return t > commands[at - 1].arrived && t < commands[at].arrived;
+    })) << "the window stood still during the pause before the delete";
     EXPECT_EQ(texts.back(), "fs list");
     EXPECT_EQ(ComboItems(w.ComboBox2), (std::vector<QString>{"2021-03-05  12:00:00"}));
     EXPECT_EQ(w.Label5->text(), QStringLiteral("2021_03_05_12_00_00.log"));
