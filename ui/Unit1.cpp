@@ -70,7 +70,17 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     Label7 = ui_->Label7;
     Label8 = ui_->Label8;
     Button5 = ui_->Button5;
+    SetUpLook();
+    SetUpDialogs();
+    SetUpAnchors();
+    ConnectHandlers();
 
+    Form1 = this;
+    StopExchanges(false);
+    TThread::SetDispatcher(&dispatcher_);
+}
+
+void TForm1::SetUpLook() {
     // Tahoma where the system has it; elsewhere a face of the same metrics,
     // so that the captions fit the sizes of the layout.
     for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(RichEdit1)}) {
@@ -91,6 +101,9 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     setWindowIcon(icon);
     RichEdit1->document()->setUndoRedoEnabled(false);
 
+}
+
+void TForm1::SetUpDialogs() {
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save KRX3 Logfile (.log)"));
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
@@ -110,6 +123,9 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     OpenDialog1->setNameFilter(QStringLiteral("log files (*.log)"));
     OpenDialog1->setDefaultSuffix(QStringLiteral("log"));
 
+}
+
+void TForm1::SetUpAnchors() {
     design_size_ = QSize(664, 434);
     auto anchor = [this](QWidget* w, bool right, bool bottom, bool stretchRight, bool stretchBottom) {
         anchored_.push_back({w, w->geometry(), right, bottom, stretchRight, stretchBottom});
@@ -120,6 +136,9 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     anchor(Button4, false, true, false, false);
     anchor(Button3, false, true, false, false);
 
+}
+
+void TForm1::ConnectHandlers() {
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button1Click); });
     connect(Button2, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button2Click); });
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded(&TForm1::Button3Click); });
@@ -130,9 +149,6 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     // read alike); typing selects none and so changes nothing.
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
 
-    Form1 = this;
-    StopExchanges(false);
-    TThread::SetDispatcher(&dispatcher_);
 }
 
 TForm1::~TForm1() {

@@ -103,6 +103,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The parts of construction: fonts, icon and label formats; the save and
+    // open dialogs; the controls that follow the window's size; the
+    // handlers.
+    void SetUpLook();
+    void SetUpDialogs();
+    void SetUpAnchors();
+    void ConnectHandlers();
     // Runs a handler under the general error report.
     void Guarded(void (TForm1::*handler)());
     void SetComboText(QComboBox* box, const QString& text);

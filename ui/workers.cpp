@@ -88,6 +88,55 @@ void TListLogsThread::NoEntries() {
     list_state = 0;
 }
 
+std::vector<std::string> TListLogsThread::ShowLogs(const Conversation& c) {
+    // Only logs go into the list, so that entry i of the log box stays
+    // line i of `list`; what else the device said is shown when nothing
+    // else came.
+    std::vector<std::string> other;
+    for (const std::string& line : c.reply.Lines()) {
+        if (is_log_line(line))
+            list->Add(line);
+        else
+            other.push_back(line);
+    }
+    for (int i = 0; i < list->Count(); ++i) {
+        fatdss_t entry;
+        xfnd(list->Get(i), &entry);
+        SetStr(entry_text(entry.start));
+        Synchronize(&TListLogsThread::ComboBox2Add);
+        still_there_ = still_there_ || (after_ && entry.name == after_->name);
+    }
+    if (list->Count() > 0) {
+        fatdss_t first;
+        xfnd(list->Get(0), &first);
+        SetStr(entry_text(first.start));
+        Synchronize(&TListLogsThread::ComboBox2Text);
+        Synchronize(&TListLogsThread::ComboBox2ItemIndex);
+        Synchronize(&TListLogsThread::ComboBox2Change);
+        list_state = 1;
+    } else {
+        NoEntries();
+    }
+    return other;
+}
+
+void TListLogsThread::ReportListing(const std::string& port, const Conversation& c,
+                                    const std::vector<std::string>& other, bool quiet) {
+    const std::string problem = ExchangeProblem(c.end, "listing");
+    if (!problem.empty()) {
+        if (!quiet) Report(problem + "\nThe list may be incomplete.");
+    } else if (c.Silent()) {
+        if (!quiet) Report(NoAnswerText(port, "No logs were listed."));
+    } else if (list->Count() == 0 && !other.empty()) {
+        Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
+    }
+    if (still_there_ && problem.empty() && !quiet) {
+        Report("The device did not delete log " + after_->file + "; it is still listed.\n" +
+               (after_->reply.empty() ? std::string("It gave no immediate reply to the delete command.")
+                                      : "Its reply to the delete command:\n" + Quoted({after_->reply}, 1)));
+    }
+}
+
 void TListLogsThread::Execute() {
     // The click handler disabled the controls; with no port there is nothing
     // to list, and the window goes back to how it was.
@@ -118,48 +167,8 @@ void TListLogsThread::Execute() {
         if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
         if (Checkpoint) Checkpoint("listed");
 
-        // Only logs go into the list, so that entry i of the log box stays
-        // line i of `list`; what else the device said is shown when nothing
-        // else came.
-        std::vector<std::string> other;
-        for (const std::string& line : c.reply.Lines()) {
-            if (is_log_line(line))
-                list->Add(line);
-            else
-                other.push_back(line);
-        }
-        bool still_there = false;  // the log a delete just asked for is listed
-        for (int i = 0; i < list->Count(); ++i) {
-            fatdss_t entry;
-            xfnd(list->Get(i), &entry);
-            SetStr(entry_text(entry.start));
-            Synchronize(&TListLogsThread::ComboBox2Add);
-            still_there = still_there || (after_ && entry.name == after_->name);
-        }
-        if (list->Count() > 0) {
-            fatdss_t first;
-            xfnd(list->Get(0), &first);
-            SetStr(entry_text(first.start));
-            Synchronize(&TListLogsThread::ComboBox2Text);
-            Synchronize(&TListLogsThread::ComboBox2ItemIndex);
-            Synchronize(&TListLogsThread::ComboBox2Change);
-            list_state = 1;
-        } else {
-            NoEntries();
-        }
-        const std::string problem = ExchangeProblem(c.end, "listing");
-        if (!problem.empty()) {
-            if (!quiet) Report(problem + "\nThe list may be incomplete.");
-        } else if (c.Silent()) {
-            if (!quiet) Report(NoAnswerText(port, "No logs were listed."));
-        } else if (list->Count() == 0 && !other.empty()) {
-            Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
-        }
-        if (still_there && problem.empty() && !quiet) {
-            Report("The device did not delete log " + after_->file + "; it is still listed.\n" +
-                   (after_->reply.empty() ? std::string("It gave no immediate reply to the delete command.")
-                                          : "Its reply to the delete command:\n" + Quoted({after_->reply}, 1)));
-        }
+        const std::vector<std::string> other = ShowLogs(c);
+        ReportListing(port, c, other, quiet);
         Synchronize(&TListLogsThread::ButtonsTrue);
     } catch (const EThreadTerminated&) {
         CloseCom();
@@ -240,6 +249,25 @@ void TUploadLogThread::QueueProgress(int position) {
         Qt::QueuedConnection);
 }
 
+// The view takes the lines in blocks: one step per line would keep the
+// window busy for seconds on a long log, and one block of long lines too
+// large would stall it. Each block's text is made here, so that the window's
+// thread only appends it.
+void TUploadLogThread::ShowInView() {
+    const std::vector<std::string>& lines = lines_.Lines();
+    for (std::size_t from = 0; from < lines.size();) {
+        block_.clear();
+        std::size_t to = from;
+        while (to < lines.size() && to - from < kLinesPerStep &&
+               static_cast<std::size_t>(block_.size()) < kBytesPerStep) {
+            if (to > from) block_ += QLatin1Char('\n');
+            block_ += ViewText(lines[to++]);
+        }
+        from = to;
+        Synchronize(&TUploadLogThread::RichEdit1Add);
+    }
+}
+
 void TUploadLogThread::Execute() {
     try {
         Synchronize(&TUploadLogThread::ButtonsFalse);
@@ -260,24 +288,10 @@ void TUploadLogThread::Execute() {
         lines_ = std::move(c.reply);
         if (Checkpoint) Checkpoint("uploaded");
 
-        // The view takes the lines in blocks: one step per line would keep
-        // the window busy for seconds on a long log, and one block of long
-        // lines too large would stall it. Each block's text is made here, so
-        // that the window's thread only appends it.
-        const std::vector<std::string>& lines = lines_.Lines();
-        for (std::size_t from = 0; from < lines.size();) {
-            block_.clear();
-            std::size_t to = from;
-            while (to < lines.size() && to - from < kLinesPerStep &&
-                   static_cast<std::size_t>(block_.size()) < kBytesPerStep) {
-                if (to > from) block_ += QLatin1Char('\n');
-                block_ += ViewText(lines[to++]);
-            }
-            from = to;
-            Synchronize(&TUploadLogThread::RichEdit1Add);
-        }
+        ShowInView();
         if (Checkpoint) Checkpoint("shown");
 
+        const std::vector<std::string>& lines = lines_.Lines();
         const std::string problem = ExchangeProblem(c.end, "upload");
         incomplete_ = !problem.empty();
         if (c.Silent() && problem.empty()) {

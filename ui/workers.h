@@ -83,8 +83,16 @@ protected:
 
 private:
     void NoEntries();
+    // Puts the listed logs into `list` and the log box, the first one
+    // chosen; returns the reply's lines that are not logs.
+    std::vector<std::string> ShowLogs(const Conversation& c);
+    // Tells what went wrong with the listing, or what the device said
+    // instead of logs, and a delete that did not happen.
+    void ReportListing(const std::string& port, const Conversation& c, const std::vector<std::string>& other,
+                       bool quiet);
 
     std::optional<AfterDelete> after_;
+    bool still_there_ = false;  // the log a delete just asked for is listed
 };
 
 class TUploadLogThread : public TWorker {
@@ -121,14 +129,16 @@ private:
         int maximum = 0;  // the scale's maximum; UI thread only
     };
     void QueueProgress(int position);
+    // Shows the log's lines in the view.
+    void ShowInView();
     // Shows the line at `position` on a scale of 0 to `maximum`.
     static void ShowLine(QProgressBar* bar, int maximum, int position);
 
     std::string port_;
     std::string name_;
     std::uint32_t dur_;
-    bool incomplete_ = false;
-    QString block_;  // the view's next block of lines; written by the worker between steps  // the reply was cut: the save proposes the "-incomplete" name
+    bool incomplete_ = false;  // the reply was cut: the save proposes the "-incomplete" name
+    QString block_;            // the view's next block of lines; written by the worker between steps
     TStringList lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
 };
