@@ -9,31 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "ansi_text_win32.h"
 #include "registry.h"
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-    if (length == 0) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 // RegOpenKeyExW takes the path without a leading or trailing backslash.
 std::wstring SubKey(const std::string& key) {
     std::size_t begin = key.find_first_not_of('\\');
     if (begin == std::string::npos) return std::wstring();
-    return Widen(key.substr(begin, key.find_last_not_of('\\') - begin + 1));
+    return WidenAnsi(key.substr(begin, key.find_last_not_of('\\') - begin + 1));
 }
 
 HKEY OpenReadOnly(const std::string& key) {
@@ -80,7 +65,7 @@ public:
                 continue;
             }
             if (rc != ERROR_SUCCESS) break;
-            names.push_back(Narrow(buffer.data(), length));
+            names.push_back(NarrowAnsi(buffer.data(), length));
             ++index;
         }
         return names;
@@ -96,14 +81,14 @@ public:
             if (RegEnumKeyExW(key_, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
                 break;
             }
-            names.push_back(Narrow(buffer, length));
+            names.push_back(NarrowAnsi(buffer, length));
         }
         return names;
     }
 
     std::string GetDataAsString(const std::string& name) override {
         if (!key_) return std::string();
-        std::wstring wide_name = Widen(name);
+        std::wstring wide_name = WidenAnsi(name);
         DWORD type = 0;
         DWORD size = 0;
         if (RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
@@ -124,7 +109,7 @@ public:
                 const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
                 std::size_t length = size / sizeof(wchar_t);
                 while (length > 0 && text[length - 1] == L'\0') --length;
-                return Narrow(text, length);
+                return NarrowAnsi(text, length);
             }
             case REG_DWORD:
                 if (size < sizeof(DWORD)) return std::string();

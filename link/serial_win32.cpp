@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "ansi_text_win32.h"
 #include "serial_os.h"
 
 namespace serial_os {
@@ -36,27 +37,14 @@ std::string error_text(DWORD code) {
     while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' '))
         wide.pop_back();
     if (wide.empty()) return "Error " + std::to_string(code);
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
-    return text;
-}
-
-std::wstring widen(const std::string& s) {
-    if (s.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], size);
-    return w;
+    return NarrowAnsi(wide.data(), wide.size());
 }
 
 bool is_path(const std::string& port) {
     return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0;
 }
 
-COMMTIMEOUTS timeouts(DWORD write_ms) {
+COMMTIMEOUTS timeouts() {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = kReadTimeoutMs;
     t.ReadTotalTimeoutMultiplier = 0;
@@ -64,7 +52,7 @@ COMMTIMEOUTS timeouts(DWORD write_ms) {
     t.WriteTotalTimeoutMultiplier = 0;
     // Never 0: zero means no write time-out at all, and a device holding
     // CTS off would then keep the write forever.
-    t.WriteTotalTimeoutConstant = write_ms > 0 ? write_ms : 1;
+    t.WriteTotalTimeoutConstant = kWriteSliceMs;
     return t;
 }
 
@@ -72,7 +60,7 @@ COMMTIMEOUTS timeouts(DWORD write_ms) {
 
 com_handle_t Open(const std::string& port, std::string* error) {
     // COM10 and above are only reachable through the device namespace.
-    const std::wstring path = widen(is_path(port) ? port : "//./" + port);
+    const std::wstring path = WidenAnsi(is_path(port) ? port : "//./" + port);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         if (error) *error = error_text(GetLastError());
@@ -122,7 +110,7 @@ com_handle_t Open(const std::string& port, std::string* error) {
         return INVALID_COM_HANDLE;
     }
 
-    COMMTIMEOUTS t = timeouts(kWriteSliceMs);
+    COMMTIMEOUTS t = timeouts();
     if (!SetCommTimeouts(h, &t)) {
         const DWORD code = GetLastError();
         CloseHandle(h);
@@ -149,7 +137,7 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     COMMTIMEOUTS t{};
     if (!GetCommTimeouts(port, &t) || t.WriteTotalTimeoutConstant != kWriteSliceMs ||
         t.WriteTotalTimeoutMultiplier != 0) {
-        t = timeouts(kWriteSliceMs);
+        t = timeouts();
         if (!SetCommTimeouts(port, &t)) return false;
     }
     const ULONGLONG ms = bound.count() <= 0 ? 1 : static_cast<ULONGLONG>(bound.count());

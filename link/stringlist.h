@@ -11,7 +11,6 @@
 
 class TStringList {
 public:
-    bool Sorted() const { return sorted_; }
     // Switching sorting on sorts the present lines (dropping duplicates).
     void SetSorted(bool sorted);
 

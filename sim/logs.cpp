@@ -14,40 +14,21 @@
 namespace krx3sim {
 namespace {
 
-// ---- DOS date-time arithmetic (proleptic Gregorian, no time zone) ----
+// Dates are DOS date-time values; the catalogue splits, formats and counts
+// them. Only the step back from seconds to a date is the simulator's own.
 
-struct DateTime {
-    int year, month, day, hour, min, sec;
-};
-
-DateTime from_dos(std::uint32_t v) {
-    return DateTime{1980 + static_cast<int>(v >> 25),      static_cast<int>((v >> 21) & 0xF),
-                    static_cast<int>((v >> 16) & 0x1F),    static_cast<int>((v >> 11) & 0x1F),
-                    static_cast<int>((v >> 5) & 0x3F),     static_cast<int>((v & 0x1F) * 2)};
+// Seconds since 1601-01-01 of a DOS value; 0 for one that is no valid date.
+long long seconds_of(std::uint32_t dos) {
+    std::uint64_t ticks = 0;
+    fat_file_time(dos, &ticks);
+    return static_cast<long long>(ticks / 10000000ULL);
 }
 
-std::uint32_t to_dos(const DateTime& t) { return dos_value(t.year, t.month, t.day, t.hour, t.min, t.sec); }
-
-long long days_from_civil(int y, int m, int d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-long long seconds_of(const DateTime& t) {
-    return days_from_civil(t.year, t.month, t.day) * 86400LL + t.hour * 3600 + t.min * 60 + t.sec;
-}
-
-DateTime from_seconds(long long s) {
-    long long z = s / 86400;
-    long long rem = s % 86400;
-    if (rem < 0) {
-        rem += 86400;
-        --z;
-    }
+// The DOS value of a point in seconds since 1601-01-01 (the second rounded
+// down to an even one).
+std::uint32_t dos_of_seconds(long long s) {
+    long long z = s / 86400 - 134774;  // days since 1970-01-01
+    const long long rem = s % 86400;
     z += 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const long long doe = z - era * 146097;
@@ -57,44 +38,39 @@ DateTime from_seconds(long long s) {
     const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     const int y = static_cast<int>(yoe + era * 400 + (m <= 2));
-    return DateTime{y, m, d, static_cast<int>(rem / 3600), static_cast<int>(rem / 60 % 60), static_cast<int>(rem % 60)};
-}
-
-std::string stamp(const DateTime& t) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.min, t.sec);
-    return buf;
+    return dos_value(y, m, d, static_cast<int>(rem / 3600), static_cast<int>(rem / 60 % 60),
+                     static_cast<int>(rem % 60));
 }
 
 // One plausible record of a logger with three channels, deterministic in k.
-std::string sample_line(const DateTime& t, long long k) {
+std::string sample_line(std::uint32_t dos, long long k) {
     char buf[96];
     const long long a = 1234 + (k * 37) % 250;
     const long long b = 330 - (k * 11) % 60;
     const long long c = 215 + (k * 7) % 40;
     std::snprintf(buf, sizeof buf, ";ch1=%lld.%02lld;ch2=%lld.%02lld;ch3=%lld.%lld", a / 100, a % 100, b / 100, b % 100,
                   c / 10, c % 10);
-    return stamp(t) + buf;
+    return label_text(fatdt_of(dos)) + buf;
 }
 
 constexpr int kSampleStep = 10;  // seconds between two records of a sample log
 
-bool parse_stamp(const std::string& s, DateTime* t) {
+bool parse_stamp(const std::string& s, std::uint32_t* dos) {
     int y, mo, d, h, mi, se;
     char sep;
     if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &sep, &h, &mi, &se) != 7) return false;
     if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
-    *t = DateTime{y, mo, d, h, mi, se};
+    *dos = dos_value(y, mo, d, h, mi, se);
     return true;
 }
 
-bool parse_file_name(const std::string& name, DateTime* t) {
+bool parse_file_name(const std::string& name, std::uint32_t* dos) {
     int y, mo, d, h, mi, se;
     int used = 0;
     if (std::sscanf(name.c_str(), "%4d_%2d_%2d_%2d_%2d_%2d.log%n", &y, &mo, &d, &h, &mi, &se, &used) != 6) return false;
     if (static_cast<std::size_t>(used) != name.size()) return false;
     if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59) return false;
-    *t = DateTime{y, mo, d, h, mi, se};
+    *dos = dos_value(y, mo, d, h, mi, se);
     return true;
 }
 
@@ -106,16 +82,15 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 std::vector<Log> SampleLogs(int count, int lines, std::uint32_t first_start) {
     std::vector<Log> logs;
-    long long start = seconds_of(from_dos(first_start));
-    start -= start % 2;  // DOS times have two-second steps
+    long long start = seconds_of(first_start);
     for (int i = 0; i < count; ++i) {
         Log log;
         const long long stop = start + static_cast<long long>(lines > 0 ? lines - 1 : 0) * kSampleStep;
-        log.start_code = code_of(to_dos(from_seconds(start)));
-        log.stop_code = code_of(to_dos(from_seconds(stop)));
+        log.start_code = code_of(dos_of_seconds(start));
+        log.stop_code = code_of(dos_of_seconds(stop));
         log.lines.reserve(static_cast<std::size_t>(lines > 0 ? lines : 0));
         for (int k = 0; k < lines; ++k)
-            log.lines.push_back(sample_line(from_seconds(start + static_cast<long long>(k) * kSampleStep), k));
+            log.lines.push_back(sample_line(dos_of_seconds(start + static_cast<long long>(k) * kSampleStep), k));
         logs.push_back(std::move(log));
         // The next log begins a day and some hours later.
         start = stop + 26 * 3600 + 17 * 60 + 4;
@@ -124,8 +99,7 @@ std::vector<Log> SampleLogs(int count, int lines, std::uint32_t first_start) {
 }
 
 std::string SampleRecord(long long k) {
-    const DateTime base = from_dos(0x4ACF53CA);
-    return sample_line(from_seconds(seconds_of(base) + k * kSampleStep), k);
+    return sample_line(dos_of_seconds(seconds_of(0x4ACF53CA) + k * kSampleStep), k);
 }
 
 std::vector<Log> LogsFromFolder(const std::string& folder) {
@@ -149,7 +123,7 @@ std::vector<Log> LogsFromFolder(const std::string& folder) {
             log.lines.push_back(line);
         }
 
-        DateTime start;
+        std::uint32_t start = 0;
         if (!parse_file_name(name, &start)) {
             std::error_code mec;
             const auto written = std::filesystem::last_write_time(path, mec);
@@ -160,15 +134,16 @@ std::vector<Log> LogsFromFolder(const std::string& folder) {
                                  written - std::filesystem::file_time_type::clock::now());
             const std::time_t mtime = std::chrono::system_clock::to_time_t(sys);
             const std::tm tm = *std::localtime(&mtime);
-            start = DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-            if (start.year < 1980) start = DateTime{1980, 1, 1, 0, 0, 0};
+            start = tm.tm_year + 1900 < 1980 ? dos_value(1980, 1, 1, 0, 0, 0)
+                                             : dos_value(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                                                         tm.tm_min, tm.tm_sec);
         }
         // The stop is the time of the last record when it carries one.
-        DateTime stop;
+        std::uint32_t stop = 0;
         if (log.lines.empty() || !parse_stamp(log.lines.back(), &stop) || seconds_of(stop) < seconds_of(start))
-            stop = from_seconds(seconds_of(start) + static_cast<long long>(log.lines.size()) * kSampleStep);
-        log.start_code = code_of(to_dos(start));
-        log.stop_code = code_of(to_dos(stop));
+            stop = dos_of_seconds(seconds_of(start) + static_cast<long long>(log.lines.size()) * kSampleStep);
+        log.start_code = code_of(start);
+        log.stop_code = code_of(stop);
         logs.push_back(std::move(log));
     }
     return logs;

@@ -1,5 +1,5 @@
 // The text form of the simulator's state, for driving a simulator in another
-// process: the control server of krx3-sim (control_posix.cpp) and the
+// process: the control server of krx3-sim (control_linux.cpp) and the
 // Windows test programs' remote simulator (simulator_remote_win32.cpp).
 //
 // A request and its answer are one line each, ended by '\n'. Words are

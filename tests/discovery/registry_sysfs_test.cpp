@@ -73,22 +73,11 @@ private:
     fs::path root_;
 };
 
-Names ValueNames(RegistrySource& source, const std::string& key) {
+// The value names (or, with keys, the subkey names) of one key.
+Names Listed(RegistrySource& source, const std::string& key, bool keys = false) {
     auto reg = source.Open();
     EXPECT_TRUE(reg->OpenKey(key)) << key;
-    return reg->GetValueNames();
-}
-
-Names KeyNames(RegistrySource& source, const std::string& key) {
-    auto reg = source.Open();
-    EXPECT_TRUE(reg->OpenKey(key)) << key;
-    return reg->GetKeyNames();
-}
-
-std::string Data(RegistrySource& source, const std::string& key, const std::string& name) {
-    auto reg = source.Open();
-    EXPECT_TRUE(reg->OpenKey(key)) << key;
-    return reg->GetDataAsString(name);
+    return keys ? reg->GetKeyNames() : reg->GetValueNames();
 }
 
 class SysfsMachine : public ::testing::Test {
@@ -117,22 +106,20 @@ TEST_F(SysfsMachine, ScanFindsOnlyTheDeviceAdapterAndSeesTheTreeAsItIsNow) {
 }
 
 TEST_F(SysfsMachine, SerialMapAndFtdiEntriesAsWindowsNamesThem) {
-    EXPECT_EQ(ValueNames(*source, kMap), (Names{"\\Device\\ttyACM0", "\\Device\\ttyS0", "\\Device\\ttyS2",
-                                                "\\Device\\ttyS10", "\\Device\\ttyUSB0", "\\Device\\ttyUSB1"}));
-    EXPECT_EQ(Data(*source, kMap, "\\device\\TTYUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(KeyNames(*source, kFtdi),
+    EXPECT_EQ(Listed(*source, kMap), (Names{"\\Device\\ttyACM0", "\\Device\\ttyS0", "\\Device\\ttyS2",
+                                            "\\Device\\ttyS10", "\\Device\\ttyUSB0", "\\Device\\ttyUSB1"}));
+    EXPECT_EQ(Listed(*source, kFtdi, true),
               (Names{"VID_1A86+PID_55D4+5&2a1A", "VID_0403+PID_6015+DA01ABCDA", "VID_0403+PID_6001+A"}));
-    const std::string adapter = kFtdi + "\\VID_0403+PID_6015+DA01ABCDA";
-    EXPECT_EQ(KeyNames(*source, adapter), (Names{"0000"}));
-    EXPECT_EQ(KeyNames(*source, adapter + "\\0000"), (Names{"Device Parameters"}));
-    const std::string params = adapter + "\\0000\\Device Parameters";
-    EXPECT_EQ(ValueNames(*source, params), (Names{"PortName", "LatencyTimer"}));
-    EXPECT_EQ(Data(*source, params, "PortName"), "/dev/ttyUSB0");
-    EXPECT_EQ(Data(*source, params, "LatencyTimer"), "1");
-    // Without the driver's attribute, the FTDI default.
-    EXPECT_EQ(Data(*source, kFtdi + "\\VID_0403+PID_6001+A\\0000\\Device Parameters", "LatencyTimer"), "16");
-    EXPECT_EQ(Data(*source, kFtdi + "\\VID_1A86+PID_55D4+5&2a1A\\0000\\Device Parameters", "PortName"),
-              "/dev/ttyACM0");
+    // Without the driver's attribute the latency timer is the FTDI default.
+    const std::string ftdi = "[" + kFtdi + "\\VID_0403+PID_60";
+    EXPECT_EQ(Dump(*source, kFtdi + "\\VID_0403+PID_6015+DA01ABCDA") + Dump(*source, kFtdi + "\\VID_0403+PID_6001+A"),
+              ftdi + "15+DA01ABCDA]\n" + ftdi + "15+DA01ABCDA\\0000]\n" + ftdi +
+                  "15+DA01ABCDA\\0000\\Device Parameters]\n\"PortName\"=\"/dev/ttyUSB0\"\n\"LatencyTimer\"=\"1\"\n" +
+                  ftdi + "01+A]\n" + ftdi + "01+A\\0000]\n" + ftdi +
+                  "01+A\\0000\\Device Parameters]\n\"PortName\"=\"/dev/ttyUSB1\"\n\"LatencyTimer\"=\"16\"\n");
+    auto reg = source->Open();
+    ASSERT_TRUE(reg->OpenKey(kMap));
+    EXPECT_EQ(reg->GetDataAsString("\\device\\TTYUSB0"), "/dev/ttyUSB0");
 }
 
 TEST(SysfsRegistryNames, PortsSharingANameGetTheNextLetter) {
@@ -143,9 +130,9 @@ TEST(SysfsRegistryNames, PortsSharingANameGetTheNextLetter) {
     fs::create_directories(fs::path(sys.root()) / "devices" / second);
     sys.AddTty("ttyUSB1", second.string());
     auto source = SysfsRegistry(sys.root());
-    EXPECT_EQ(KeyNames(*source, kFtdi), (Names{"VID_0403+PID_6010+FT12_34A", "VID_0403+PID_6010+FT12_34B"}));
-    EXPECT_EQ(Data(*source, kFtdi + "\\VID_0403+PID_6010+FT12_34B\\0000\\Device Parameters", "PortName"),
-              "/dev/ttyUSB1");
+    EXPECT_EQ(Listed(*source, kFtdi, true), (Names{"VID_0403+PID_6010+FT12_34A", "VID_0403+PID_6010+FT12_34B"}));
+    EXPECT_NE(Dump(*source, kFtdi + "\\VID_0403+PID_6010+FT12_34B").find("\"PortName\"=\"/dev/ttyUSB1\""),
+              std::string::npos);
 }
 
 TEST(SysfsRegistryRoot, MapExistsOnlyWithTheTtyClass) {
@@ -154,8 +141,8 @@ TEST(SysfsRegistryRoot, MapExistsOnlyWithTheTtyClass) {
     PortScanResult result = ScanPorts(*empty);
     EXPECT_TRUE(result.map_exists);
     EXPECT_TRUE(result.ports.empty());
-    EXPECT_TRUE(ValueNames(*empty, kMap).empty());
-    EXPECT_TRUE(KeyNames(*empty, kFtdi).empty());
+    EXPECT_TRUE(Listed(*empty, kMap).empty());
+    EXPECT_TRUE(Listed(*empty, kFtdi, true).empty());
 
     auto missing = SysfsRegistry(sys.root() + "/nowhere");
     EXPECT_FALSE(ScanPorts(*missing).map_exists);

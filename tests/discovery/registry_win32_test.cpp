@@ -11,10 +11,8 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform_support.h"
 #include "portscan.h"
 #include "registry.h"
 
@@ -180,38 +178,6 @@ TEST_F(RegistryWin32, AccessorNeverCreatesOrChangesAKey) {
     EXPECT_EQ(reg->GetDataAsString("PortName"), "");
     EXPECT_FALSE(reg->KeyExists(missing));
     EXPECT_FALSE(KeyPresent(L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6015+KRXT21A"));
-}
-
-// Without a port map at all the scan says so. The map belongs to the
-// system: only Wine's, in this test run's own prefix, is taken away.
-TEST_F(RegistryWin32, AMachineWithoutAPortMapIsReported) {
-    if (!RunningUnderWine()) GTEST_SKIP() << "the port map of a real machine is left alone";
-    Adapter(L"VID_0403+PID_6015+KRXT31A", L"COM47");
-    MapPort(L"\\Device\\KrxTest5", L"COM47");
-    ASSERT_EQ(Found(), (Names{"COM47"}));
-
-    // Keep the map's values, remove it, scan, and put it back.
-    std::vector<std::pair<std::wstring, std::wstring>> saved;
-    {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMap.c_str(), 0, KEY_READ, &h), ERROR_SUCCESS);
-        wchar_t name[256], data[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD name_len = 256, data_size = sizeof data, type = 0;
-            if (RegEnumValueW(h, i, name, &name_len, nullptr, &type, reinterpret_cast<BYTE*>(data), &data_size) !=
-                ERROR_SUCCESS)
-                break;
-            if (type == REG_SZ) saved.emplace_back(name, std::wstring(data, wcsnlen(data, data_size / 2)));
-        }
-        RegCloseKey(h);
-    }
-    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMap.c_str()), ERROR_SUCCESS);
-    EXPECT_FALSE(KeyPresent(kMap));
-    const PortScanResult without = ScanPorts(*WindowsRegistry());
-    for (const auto& v : saved) SetText(kMap, v.first, v.second);
-    EXPECT_FALSE(without.map_exists);
-    EXPECT_TRUE(without.ports.empty());
-    EXPECT_EQ(Found(), (Names{"COM47"}));
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include <string>
 
-// A port name that names no port on this OS, and the reason the OS gives
-// when it is opened.
+// A port name that names no port on this OS, and the reason the line layer
+// gives when it is opened (taken from that layer, not written out again).
 std::string MissingPort();
 std::string MissingPortReason();
 

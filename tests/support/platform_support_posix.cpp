@@ -1,6 +1,5 @@
 #include "platform_support.h"
 
 std::string MissingPort() { return "/dev/krx3-no-such-port"; }
-std::string MissingPortReason() { return "No such file or directory"; }
 std::string PathNotFoundReason() { return "Not a directory"; }
 bool RunningUnderWine() { return false; }

@@ -23,7 +23,6 @@ std::string SystemText(DWORD code) {
 
 }  // namespace
 
-std::string MissingPortReason() { return SystemText(ERROR_FILE_NOT_FOUND); }
 std::string PathNotFoundReason() { return SystemText(ERROR_PATH_NOT_FOUND); }
 
 bool RunningUnderWine() {

@@ -1,5 +1,5 @@
 // A stand-in for the UI thread in the worker tests: one loop thread that
-// runs posted tasks in order, and small waiting helpers with a bound.
+// runs posted tasks in order, and a latch; every wait has a bound.
 #pragma once
 
 #include <chrono>
@@ -17,77 +17,47 @@ using namespace std::chrono_literals;
 
 constexpr auto kBound = 10s;
 
-// Waits for `done` to hold, polling, at most kBound.
-template <class Pred>
-bool eventually(Pred done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// A stand-in for the UI thread: one loop thread running posted tasks in
-// order. It can be held, so that posted tasks stay queued.
+// Posted tasks run in order on one loop thread, unless it is held: then they
+// stay queued. Tasks still queued at the end are dropped unrun, as a
+// toolkit drops its queue on the way out.
 class LoopDispatcher : public UiDispatcher {
 public:
     LoopDispatcher() : loop_([this] { Loop(); }) {}
     ~LoopDispatcher() override
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
+        Set([this] { stop_ = true; });
         loop_.join();
     }
-
     void Post(std::function<void()> task) override
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(task));
-        ++posted_;
-        changed_.notify_all();
+        Set([&] {
+            queue_.push_back(std::move(task));
+            ++posted_;
+        });
     }
-
-    void Hold(bool held)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            held_ = held;
-        }
-        changed_.notify_all();
-    }
-
-    bool WaitPosted(int count)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kBound, [&] { return posted_ >= count; });
-    }
-
-    bool WaitIdle()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kBound, [&] { return queue_.empty() && !busy_; });
-    }
-
+    void Hold(bool held) { Set([&] { held_ = held; }); }
+    bool WaitPosted(int count) { return WaitFor([&] { return posted_ >= count; }); }
+    bool WaitIdle() { return WaitFor([&] { return queue_.empty() && !busy_; }); }
     std::thread::id Id() const { return loop_.get_id(); }
 
 private:
+    template <class F> void Set(F change)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change();
+        changed_.notify_all();
+    }
+    template <class P> bool WaitFor(P done)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kBound, done);
+    }
     void Loop()
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return stop_ || (!held_ && !queue_.empty()); });
-            if (stop_) {
-                // Dropped unrun, as a toolkit drops its queue on the way out.
-                queue_.clear();
-                return;
-            }
+            if (stop_) return;
             std::function<void()> task = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;
@@ -103,18 +73,15 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::function<void()>> queue_;
-    bool held_ = false;
-    bool stop_ = false;
-    bool busy_ = false;
+    bool held_ = false, stop_ = false, busy_ = false;
     int posted_ = 0;
     std::thread loop_;
 };
 
-// A one-shot latch for handing "it happened" between threads.
+// A one-shot latch for handing "it happened" between threads. Open notifies
+// under the lock: the waiter may destroy the latch once it has it back.
 class Latch {
 public:
-    // Notifies under the lock: the waiter may destroy the latch as soon as
-    // it gets the lock back.
     void Open()
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -134,12 +134,6 @@ void TThread::Terminate()
     }
 }
 
-bool TThread::Terminated() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return terminated_;
-}
-
 void TThread::SetDispatcher(UiDispatcher* dispatcher)
 {
     std::lock_guard<std::mutex> lock(dispatcher_mutex());

@@ -51,10 +51,9 @@ public:
     // Starts a thread created suspended; does nothing on a second call.
     void Resume();
 
-    // Asks the run to end: Terminated() becomes true, a pending or later
-    // Synchronize or Sleep throws EThreadTerminated. Thread-safe.
+    // Asks the run to end: a pending or later Synchronize or Sleep throws
+    // EThreadTerminated. Thread-safe.
     void Terminate();
-    bool Terminated() const;
 
     // Deletes the object when Execute() has returned (default true). Set
     // before Resume().
