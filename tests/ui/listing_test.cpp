@@ -110,13 +110,10 @@ TEST_F(ListingTest, OnlyLogsAreListedAndAReplyWithoutALogIsTold) {
         sim_.SetLogs(c.logs ? ThreeLogs() : std::vector<Log>{});
         ModalAnswers answers;
         bool plain = false;
-        answers.Add([&plain](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (!box) return false;
+        answers.Add(ModalAnswers::On<QMessageBox>([&plain](QMessageBox* box) {
             plain = box->textFormat() == Qt::PlainText;
             box->button(QMessageBox::Ok)->click();
-            return true;
-        });
+        }));
         List();
         ASSERT_TRUE(WaitFor([&] { return !c.told || answers.Pending() == 0; }));
         EXPECT_EQ(ComboItems(w.ComboBox2), c.logs ? kThree : std::vector<QString>{});
