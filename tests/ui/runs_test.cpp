@@ -1,10 +1,12 @@
-// "Upload Log", "Delete Log" and "View Log" against the simulated device,
-// with the dialogs answered as a user would; every way a run can fail, and
-// closing the window during a run.
+// "List Logs", "Upload Log", "Delete Log" and "View Log" against the
+// simulated device, with the dialogs answered as a user would: what the
+// window shows, every way a run can fail, and closing the window during a run.
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 #include "fatdss.h"
@@ -39,6 +42,13 @@ Log FirstLog(Lines lines) {
 }
 Log SecondLog() {
     return Log{code_of(dos_value(2021, 3, 5, 12, 0, 0)), code_of(dos_value(2021, 3, 5, 12, 10, 0)), {"second log"}};
+}
+Log MakeLog(std::uint32_t start, std::uint32_t stop) { return Log{code_of(start), code_of(stop), {"a line"}}; }
+// Three logs, handed to the device latest first.
+std::vector<Log> ThreeLogs() {
+    return {MakeLog(dos_value(2021, 2, 1, 8, 30, 0), dos_value(2021, 2, 1, 9, 0, 0)),
+            MakeLog(dos_value(2017, 6, 15, 10, 30, 20), dos_value(2017, 6, 15, 12, 45, 58)),
+            MakeLog(dos_value(2019, 12, 31, 23, 59, 58), dos_value(2020, 1, 2, 2, 3, 4))};
 }
 Lines Numbered(int n) {
     Lines lines;
@@ -68,7 +78,7 @@ bool PortFree(const std::string& port) {
     return true;
 }
 
-class UploadTest : public WindowTest {
+class RunTest : public WindowTest {
 protected:
     void TearDown() override {
         TWorker::Checkpoint = nullptr;
@@ -82,6 +92,11 @@ protected:
         EXPECT_TRUE(WaitIdle());
         EXPECT_TRUE(w.Button3->isEnabled());
         return w;
+    }
+    void List() {
+        ASSERT_TRUE(form_->Button2->isEnabled());
+        QTest::mouseClick(form_->Button2, Qt::LeftButton);
+        ASSERT_TRUE(WaitIdle());
     }
     void Reopen() {
         form_->close();
@@ -99,11 +114,113 @@ protected:
 
 }  // namespace
 
+// Earliest first, the first shown; each entry shows its own log, also two
+// that started in the same second and so read alike.
+TEST_F(RunTest, ListsEarliestFirstAndEachEntryShowsItsOwnLog) {
+    std::vector<Log> logs = ThreeLogs();
+    logs.push_back(MakeLog(dos_value(2021, 2, 1, 8, 30, 0), dos_value(2021, 2, 1, 8, 35, 0)));
+    Simulator sim(logs);
+    TForm1& w = Open();
+    TypePort(sim.PortPath());
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    for (QWidget* c : std::initializer_list<QWidget*>{w.Button1, w.Button2, w.Button3, w.Button4, w.Button5,
+                                                      w.ComboBox1, w.ComboBox2})
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString() << " usable during the run";
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(ComboItems(w.ComboBox2), (std::vector<QString>{"2017-06-15  10:30:20", "2019-12-31  23:59:58",
+                                                            "2021-02-01  08:30:00", "2021-02-01  08:30:00"}));
+    const struct {
+        int index;
+        const char *file, *start, *stop, *dur;
+    } entries[] = {
+        {0, "2017_06_15_10_30_20.log", "2017-06-15 10:30:20", "2017-06-15 12:45:58", "2h 15m 38s"},
+        {3, "2021_02_01_08_30_00.log", "2021-02-01 08:30:00", "2021-02-01 09:00:00", "0h 30m 0s"},
+        {2, "2021_02_01_08_30_00.log", "2021-02-01 08:30:00", "2021-02-01 08:35:00", "0h 5m 0s"},
+        {1, "2019_12_31_23_59_58.log", "2019-12-31 23:59:58", "2020-01-02 02:03:04", "26h 3m 6s"},
+    };
+    for (const auto& e : entries) {
+        w.ComboBox2->setCurrentIndex(e.index);
+        EXPECT_EQ((std::vector<QString>{w.Label5->text(), w.Label6->text(), w.Label7->text(), w.Label8->text()}),
+                  (std::vector<QString>{e.file, e.start, e.stop, e.dur}));
+    }
+    // Typing into the log box chooses nothing: no box, the labels stay.
+    ModalAnswers answers;
+    QTest::keyClicks(w.ComboBox2->lineEdit(), QStringLiteral("20"));
+    QApplication::processEvents();
+    EXPECT_TRUE(answers.Seen().isEmpty());
+    EXPECT_EQ(w.Label8->text(), QStringLiteral("26h 3m 6s"));
+    for (QWidget* c : std::initializer_list<QWidget*>{w.Button1, w.Button2, w.Button3, w.Button4, w.Button5,
+                                                      w.ComboBox1, w.ComboBox2})
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+}
+
+// Only logs are listed; a reply without a log is told as plain text, an
+// empty device is not, and a listing leaves nothing of the one before.
+TEST_F(RunTest, OnlyLogsAreListedAndAReplyWithoutALogIsTold) {
+    Simulator sim(ThreeLogs());
+    const std::vector<QString> kThree = {"2017-06-15  10:30:20", "2019-12-31  23:59:58", "2021-02-01  08:30:00"};
+    const struct {
+        const char* what;
+        std::vector<std::string> not_logs;  // lines sent before the listing
+        bool logs;                          // the device holds the three logs
+        const char* told;                   // a word of the one box shown, or nullptr: none
+    } cases[] = {
+        {"lines that are not logs", {"", "OK", "FS ERROR 17"}, true, nullptr},
+        {"an empty device", {}, false, nullptr},
+        {"only lines that are not logs", {"", "OK", "FS ERROR 17"}, false, "FS ERROR 17"},
+        {"markup", {"<h1>BIG</h1> ESINAHC"}, false, "<h1>BIG</h1> ESINAHC"},
+    };
+    TForm1& w = Open();
+    TypePort(sim.PortPath());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim.SetBehaviour(krx3sim::Behaviour());
+        sim.SetLogs(ThreeLogs());
+        List();  // a full listing before
+        w.RichEdit1->setPlainText(QStringLiteral("viewed before"));
+        krx3sim::Behaviour b;
+        b.extra_list_lines = c.not_logs;
+        sim.SetBehaviour(b);
+        sim.SetLogs(c.logs ? ThreeLogs() : std::vector<Log>{});
+        ModalAnswers answers;
+        bool plain = false;
+        answers.Add(ModalAnswers::On<QMessageBox>([&plain](QMessageBox* box) {
+            plain = box->textFormat() == Qt::PlainText;
+            box->button(QMessageBox::Ok)->click();
+        }));
+        List();
+        ASSERT_TRUE(WaitFor([&] { return !c.told || answers.Pending() == 0; }));
+        EXPECT_EQ(ComboItems(w.ComboBox2), c.logs ? kThree : std::vector<QString>{});
+        EXPECT_EQ(list->Count(), c.logs ? 3 : 0) << "entry i of the box is line i of the list";
+        EXPECT_EQ(w.ComboBox2->currentText(), c.logs ? kThree[0] : QStringLiteral("no entries"));
+        EXPECT_EQ(w.Label5->text().isEmpty(), !c.logs);
+        EXPECT_EQ(w.Button3->isEnabled() && w.Button4->isEnabled(), c.logs);
+        EXPECT_TRUE(w.RichEdit1->toPlainText().isEmpty());
+        EXPECT_EQ(answers.Seen().size(), c.told ? 1 : 0) << answers.Seen().join("|").toStdString();
+        if (c.told) {
+            EXPECT_TRUE(answers.Seen().value(0).contains(c.told)) << answers.Seen().value(0).toStdString();
+            EXPECT_TRUE(plain) << "the device's text was shown as markup";
+        }
+    }
+}
+
+TEST_F(RunTest, ASecondClickStartsNoSecondRun) {
+    Simulator sim(ThreeLogs());
+    TForm1& w = Open();
+    TypePort(sim.PortPath());
+    w.Button2Click();
+    w.Button2Click();  // before the worker's first step
+    QTest::mouseClick(w.Button2, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    const auto commands = sim.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const auto& c) { return c.text == "fs list"; }), 1);
+}
+
 // A log comes home byte for byte whatever it holds and is shown line for
 // line; a cut one is told and never proposed under the log's own name. The
 // port is free while the dialog and a report show. View Log reads the file
 // back, ignores a missing one and reports one it cannot read.
-TEST_F(UploadTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
+TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     const Lines odd = {"T=21.5\xB0" "C;note=caf\xE9", "", std::string(300, 'x') + "|end", "\x80\x81\xFE\xFF tail"};
     const Lines nul = {std::string("a\0b", 3), std::string("\0", 1), "after"};
     const struct {
@@ -177,7 +294,7 @@ TEST_F(UploadTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
 
 // Each way a run can fail is told once, in words that say what happened; the
 // port is free while the report shows, and the window is usable after it.
-TEST_F(UploadTest, EachFailureIsToldOnce) {
+TEST_F(RunTest, EachFailureIsToldOnce) {
     enum Run { kList, kUpload, kDelete };
     const std::function<void(krx3sim::Behaviour&)> none = [](krx3sim::Behaviour&) {};
     const auto silent = [](krx3sim::Behaviour& b) { b.silent = true; };
@@ -268,7 +385,7 @@ TEST_F(UploadTest, EachFailureIsToldOnce) {
 // dialog and frees the port. While an upload runs, the bar follows the lines
 // (its maximum half the log's seconds, one line a step) and the view waits
 // for the whole reply; a log shorter than two seconds has a full bar.
-TEST_F(UploadTest, ClosingDuringARunEndsItPromptly) {
+TEST_F(RunTest, ClosingDuringARunEndsItPromptly) {
     const std::uint32_t at = dos_value(2021, 2, 1, 8, 30, 0);
     const struct {
         const char* what;
@@ -321,7 +438,7 @@ TEST_F(UploadTest, ClosingDuringARunEndsItPromptly) {
 
 // Delete asks first: Escape or the close box sends nothing; Enter deletes,
 // the window answers during the device's pause, and the logs are listed again.
-TEST_F(UploadTest, DeleteAsksThenDeletesAndListsAgain) {
+TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     Simulator sim({FirstLog({"x"}), SecondLog()});
     TForm1& w = Listed(sim);
     const std::string name = cf.name;
