@@ -1,18 +1,10 @@
 #include "gui_support.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTextBlock>
 
 #include "exchange.h"
-#include "globals.h"
 #include "registry.h"
 #include "serial.h"
-#include "tthread.h"
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
     QElapsedTimer clock;

@@ -3,13 +3,20 @@
 #pragma once
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QObject>
-#include <QPushButton>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -22,6 +29,8 @@
 #include <vector>
 
 #include "Unit1.h"
+#include "globals.h"
+#include "tthread.h"
 
 // Runs the event loop until `done` holds, at most `bound`.
 bool WaitFor(const std::function<bool()>& done,

@@ -1,32 +1,21 @@
 // "List Logs", "Upload Log", "Delete Log" and "View Log" against the
 // simulated device, with the dialogs answered as a user would: what the
 // window shows, every way a run can fail, and closing the window during a run.
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
 
 #include "fatdss.h"
-#include "globals.h"
 #include "gui_support.h"
 #include "logfile.h"
 #include "platform_support.h"
 #include "serial.h"
 #include "serial_os.h"
 #include "simulator.h"
-#include "tthread.h"
 #include "workers.h"
 
 namespace {

@@ -1,19 +1,9 @@
 // The window as a person meets it: its title, size, captions, tab order and
 // anchors; the choice of a port and the scan behind "Scan Port"; the report
 // of an error in a handler.
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
-
 #include <stdexcept>
 
-#include "globals.h"
 #include "gui_support.h"
-#include "tthread.h"
 
 namespace {
 
