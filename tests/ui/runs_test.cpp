@@ -25,14 +25,12 @@ using krx3sim::Simulator;
 using Lines = std::vector<std::string>;
 using std::chrono::milliseconds;
 
+Log MakeLog(std::uint32_t start, std::uint32_t stop, Lines lines = {"a line"}) {
+    return Log{code_of(start), code_of(stop), std::move(lines)};
+}
 // A 30-minute log (the bar's maximum: 1800 s / 2 = 900) and a second one.
-Log FirstLog(Lines lines) {
-    return Log{code_of(dos_value(2021, 2, 1, 8, 30, 0)), code_of(dos_value(2021, 2, 1, 9, 0, 0)), std::move(lines)};
-}
-Log SecondLog() {
-    return Log{code_of(dos_value(2021, 3, 5, 12, 0, 0)), code_of(dos_value(2021, 3, 5, 12, 10, 0)), {"second log"}};
-}
-Log MakeLog(std::uint32_t start, std::uint32_t stop) { return Log{code_of(start), code_of(stop), {"a line"}}; }
+Log FirstLog(Lines lines) { return MakeLog(dos_value(2021, 2, 1, 8, 30, 0), dos_value(2021, 2, 1, 9, 0, 0), lines); }
+Log SecondLog() { return MakeLog(dos_value(2021, 3, 5, 12, 0, 0), dos_value(2021, 3, 5, 12, 10, 0)); }
 // Three logs, handed to the device latest first.
 std::vector<Log> ThreeLogs() {
     return {MakeLog(dos_value(2021, 2, 1, 8, 30, 0), dos_value(2021, 2, 1, 9, 0, 0)),
@@ -58,13 +56,10 @@ QByteArray WithCrLf(const Lines& lines) {
 // The window holds no port, and (but under Wine, which shares ports) another
 // program can open it.
 bool PortFree(const std::string& port) {
-    if (hCom.load() != INVALID_COM_HANDLE) return false;
-    if (RunningUnderWine()) return true;
     std::string error;
-    const com_handle_t other = serial_os::Open(port, &error);
-    if (other == INVALID_COM_HANDLE) return false;
-    serial_os::Close(other);
-    return true;
+    const com_handle_t other = RunningUnderWine() ? INVALID_COM_HANDLE : serial_os::Open(port, &error);
+    if (other != INVALID_COM_HANDLE) serial_os::Close(other);
+    return hCom.load() == INVALID_COM_HANDLE && (RunningUnderWine() || other != INVALID_COM_HANDLE);
 }
 
 class RunTest : public WindowTest {
@@ -77,8 +72,7 @@ protected:
     TForm1& Listed(Simulator& sim) {
         TForm1& w = Open();
         TypePort(sim.PortPath());
-        QTest::mouseClick(w.Button2, Qt::LeftButton);
-        EXPECT_TRUE(WaitIdle());
+        List();
         EXPECT_TRUE(w.Button3->isEnabled());
         return w;
     }
@@ -111,10 +105,15 @@ TEST_F(RunTest, ListsEarliestFirstAndEachEntryShowsItsOwnLog) {
     Simulator sim(logs);
     TForm1& w = Open();
     TypePort(sim.PortPath());
+    const auto usable = [&] {
+        std::vector<bool> on;
+        for (QWidget* c :
+             std::vector<QWidget*>{w.Button1, w.Button2, w.Button3, w.Button4, w.Button5, w.ComboBox1, w.ComboBox2})
+            on.push_back(c->isEnabled());
+        return on;
+    };
     QTest::mouseClick(w.Button2, Qt::LeftButton);
-    for (QWidget* c : std::initializer_list<QWidget*>{w.Button1, w.Button2, w.Button3, w.Button4, w.Button5,
-                                                      w.ComboBox1, w.ComboBox2})
-        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString() << " usable during the run";
+    EXPECT_EQ(usable(), std::vector<bool>(7, false)) << "buttons or boxes usable during the run";
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(ComboItems(w.ComboBox2), (std::vector<QString>{"2017-06-15  10:30:20", "2019-12-31  23:59:58",
                                                             "2021-02-01  08:30:00", "2021-02-01  08:30:00"}));
@@ -138,9 +137,7 @@ TEST_F(RunTest, ListsEarliestFirstAndEachEntryShowsItsOwnLog) {
     QApplication::processEvents();
     EXPECT_TRUE(answers.Seen().isEmpty());
     EXPECT_EQ(w.Label8->text(), QStringLiteral("26h 3m 6s"));
-    for (QWidget* c : std::initializer_list<QWidget*>{w.Button1, w.Button2, w.Button3, w.Button4, w.Button5,
-                                                      w.ComboBox1, w.ComboBox2})
-        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_EQ(usable(), std::vector<bool>(7, true));
 }
 
 // Only logs are listed; a reply without a log is told as plain text, an
