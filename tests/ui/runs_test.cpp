@@ -256,7 +256,8 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         EXPECT_EQ(shown.size() < c.lines.size(), c.cut);
         const Lines got(c.lines.begin(), c.lines.begin() + std::min(shown.size(), c.lines.size()));
         EXPECT_TRUE(FileBytes(path) == (c.save ? WithCrLf(got) : QByteArray("<none>"))) << "the file's bytes";
-        EXPECT_TRUE(c.lines == nul ? w.RichEdit1->document()->firstBlock().text() == QString("a\uFFFDb") : shown == got);
+        EXPECT_TRUE(c.lines == nul ? w.RichEdit1->document()->firstBlock().text() == QString("a\uFFFDb")
+                                   : shown == got);
         if (c.save && c.lines == odd) {
             // A name typed without ".log" gets it; a file it cannot read is told, and the view stays.
             QFile big(Path("big.log"));
@@ -342,7 +343,8 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         bool free_at_report = false;
         answers.Add([&](QWidget* box) {
             // (A missing, held or hung-up port cannot be opened: then only the window's hold is seen.)
-            free_at_report = hCom.load() == INVALID_COM_HANDLE && (c.port || b.close_after_bytes >= 0 || PortFree(port));
+            free_at_report =
+                hCom.load() == INVALID_COM_HANDLE && (c.port || b.close_after_bytes >= 0 || PortFree(port));
             return ModalAnswers::ClickOk()(box);
         });
         answers.Add(ModalAnswers::ClickOk());  // a second report, which must not come
@@ -381,7 +383,7 @@ TEST_F(RunTest, ClosingDuringARunEndsItPromptly) {
     } cases[] = {
         {"a listing", FirstLog({"x"}), false, 0},
         {"an upload", FirstLog(Lines(50, std::string(60, 'q'))), true, 900},
-        {"an upload of a log under two seconds", Log{code_of(at), code_of(at), Lines(50, std::string(60, 'q'))}, true, 1},
+        {"an upload of a log under two seconds", MakeLog(at, at, Lines(50, std::string(60, 'q'))), true, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -428,7 +430,8 @@ TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     Simulator sim({FirstLog({"x"}), SecondLog()});
     TForm1& w = Listed(sim);
     const std::string name = cf.name;
-    for (const auto& no : {ModalAnswers::Key(Qt::Key_Escape), ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->close(); })}) {
+    const auto close_box = ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->close(); });
+    for (const auto& no : {ModalAnswers::Key(Qt::Key_Escape), close_box}) {
         sim.ClearCommands();
         ModalAnswers answers;
         answers.Add(no);
@@ -455,8 +458,10 @@ TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     EXPECT_EQ(ComboItems(w.ComboBox2), (std::vector<QString>{"2021-03-05  12:00:00"}));
     EXPECT_EQ(w.Label5->text(), QStringLiteral("2021_03_05_12_00_00.log"));
     const auto commands = sim.Commands();
-    const auto del = std::find_if(commands.begin(), commands.end(), [&](const auto& k) { return k.text == "fs del " + name; });
+    const auto del =
+        std::find_if(commands.begin(), commands.end(), [&](const auto& k) { return k.text == "fs del " + name; });
     ASSERT_TRUE(del != commands.end() && del != commands.begin());
-    EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(), [&](auto t) { return t > (del - 1)->arrived && t < del->arrived; }))
+    EXPECT_TRUE(
+        std::any_of(ticks.begin(), ticks.end(), [&](auto t) { return t > (del - 1)->arrived && t < del->arrived; }))
         << "the window stood still during the pause before the delete";
 }
