@@ -1,18 +1,10 @@
 #include "gui_support.h"
 
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTextBlock>
 
 #include "exchange.h"
-#include "globals.h"
 #include "registry.h"
 #include "serial.h"
-#include "tthread.h"
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
     QElapsedTimer clock;
@@ -54,58 +46,18 @@ void ModalAnswers::Poll() {
     }
 }
 
-ModalAnswers::Answer ModalAnswers::ClickOk() {
-    return [](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) return false;
-        box->button(QMessageBox::Ok)->click();
-        return true;
-    };
-}
-
-ModalAnswers::Answer ModalAnswers::Key(int qtKey) {
-    return [qtKey](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) return false;
-        QTest::keyClick(box, static_cast<Qt::Key>(qtKey));
-        return true;
-    };
-}
-
-ModalAnswers::Answer ModalAnswers::CloseBox() {
-    return [](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) return false;
-        box->close();
-        return true;
-    };
-}
-
-void TypeFileName(QFileDialog* dialog, const QString& path) {
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    if (edit)
-        edit->setText(path);
-    else
-        dialog->selectFile(path);
+ModalAnswers::Answer ModalAnswers::Key(Qt::Key key) {
+    return On<QMessageBox>([key](QMessageBox* box) { QTest::keyClick(box, key); });
 }
 
 ModalAnswers::Answer ModalAnswers::Save(const QString& path) {
-    return [path](QWidget* w) {
-        auto* dialog = qobject_cast<QFileDialog*>(w);
-        if (!dialog) return false;
-        TypeFileName(dialog, path);
+    return On<QFileDialog>([path](QFileDialog* dialog) {
+        if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(path);
+        else
+            dialog->selectFile(path);
         static_cast<QDialog*>(dialog)->accept();
-        return true;
-    };
-}
-
-ModalAnswers::Answer ModalAnswers::Cancel() {
-    return [](QWidget* w) {
-        auto* dialog = qobject_cast<QFileDialog*>(w);
-        if (!dialog) return false;
-        dialog->reject();
-        return true;
-    };
+    });
 }
 
 void WindowTest::SetUp() {

@@ -3,12 +3,20 @@
 #pragma once
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QObject>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -21,13 +29,12 @@
 #include <vector>
 
 #include "Unit1.h"
+#include "globals.h"
+#include "tthread.h"
 
 // Runs the event loop until `done` holds, at most `bound`.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
-
-// Types a file name into a file dialog's name field, as a user does.
-void TypeFileName(QFileDialog* dialog, const QString& path);
 
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has
@@ -43,11 +50,23 @@ public:
     // Texts of the message boxes seen (title, a line feed, text).
     const QStringList& Seen() const { return seen_; }
 
-    static Answer ClickOk();             // message box: OK
-    static Answer Key(int qtKey);        // message box: a key press (Enter, Escape)
-    static Answer CloseBox();            // message box: the close box
-    static Answer Save(const QString& path);  // file dialog: choose path, accept
-    static Answer Cancel();              // file dialog: cancel
+    // Does `act` to the dialog when it is a `Dialog` (else waits for one).
+    template <class Dialog>
+    static Answer On(std::function<void(Dialog*)> act) {
+        return [act](QWidget* w) {
+            auto* d = qobject_cast<Dialog*>(w);
+            if (d) act(d);
+            return d != nullptr;
+        };
+    }
+    static Answer ClickOk() {
+        return On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+    }
+    static Answer Key(Qt::Key key);           // message box: a key press (Enter, Escape)
+    static Answer Save(const QString& path);  // file dialog: type the name, accept
+    static Answer Cancel() {
+        return On<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    }
 
 private:
     void Poll();
