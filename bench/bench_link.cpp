@@ -42,13 +42,13 @@ struct Result {
     bool ok = false;
     std::size_t bytes = 0;
     std::size_t lines = 0;
-    double whole_s = 0;        // the whole exchange
-    double transfer_s = 0;     // first line to last line
-    double transfer_bytes = 0; // bytes of the lines after the first
+    double whole_s = 0;         // the whole exchange
+    double transfer_s = 0;      // first line to last line
+    double transfer_bytes = 0;  // bytes of the lines after the first
     double cpu_process_s = 0;
     double cpu_reader_s = 0;
-    double first_byte_s = 0;   // command written to first line
-    double end_s = 0;          // last byte to the recognised end of the reply
+    double first_byte_s = 0;  // command written to first line
+    double end_s = 0;         // last byte to the recognised end of the reply
 };
 
 Result upload(int lines, bool paced) {

@@ -172,10 +172,11 @@ int main(int argc, char** argv) {
         QTest::mouseClick(w.form->Button3, Qt::LeftButton);
         WaitFor([&] { return TThread::RunningCount() == 0; }, std::chrono::seconds(120));
         const double seconds = clock.nsecsElapsed() / 1e9;
-        std::printf("paced upload of %d lines (%.1f s, view fill included): largest UI stall %.1f ms "
-                    "(target under 50 ms)%s\n",
-                    w.form->RichEdit1->document()->blockCount(), seconds, stalls.WorstMs(),
-                    dialog ? "" : " [save dialog not seen]");
+        std::printf(
+            "paced upload of %d lines (%.1f s, view fill included): largest UI stall %.1f ms "
+            "(target under 50 ms)%s\n",
+            w.form->RichEdit1->document()->blockCount(), seconds, stalls.WorstMs(),
+            dialog ? "" : " [save dialog not seen]");
     }
     return 0;
 }

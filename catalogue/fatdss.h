@@ -13,21 +13,21 @@
 // One decoded date and time, exactly as coded (no field is range-tested but
 // the seconds).
 struct fatdt_t {
-    std::uint16_t year = 0;   // 1980 + bits 31..25
-    std::uint8_t month = 0;   // bits 24..21
-    std::uint8_t day = 0;     // bits 20..16
-    std::uint8_t hour = 0;    // bits 15..11
-    std::uint8_t min = 0;     // bits 10..5
-    std::uint8_t sec = 0;     // 2 x bits 4..0, after the seconds correction
+    std::uint16_t year = 0;  // 1980 + bits 31..25
+    std::uint8_t month = 0;  // bits 24..21
+    std::uint8_t day = 0;    // bits 20..16
+    std::uint8_t hour = 0;   // bits 15..11
+    std::uint8_t min = 0;    // bits 10..5
+    std::uint8_t sec = 0;    // 2 x bits 4..0, after the seconds correction
 };
 
 // One decoded log directory entry.
 struct fatdss_t {
     fatdt_t start;
     fatdt_t stop;
-    std::string name;          // first word of the line, as received: the log's name on the device
-    std::string file;          // default save-file name; xfnd leaves it as it was
-    std::uint32_t dur = 0;     // whole seconds from start to stop (see xfnd for the undefined cases)
+    std::string name;       // first word of the line, as received: the log's name on the device
+    std::string file;       // default save-file name; xfnd leaves it as it was
+    std::uint32_t dur = 0;  // whole seconds from start to stop (see xfnd for the undefined cases)
     std::uint32_t dur_h = 0;
     std::uint32_t dur_m = 0;
     std::uint32_t dur_s = 0;

@@ -70,17 +70,17 @@ struct Options {
     std::vector<std::string> names;
 };
 
-void Say(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void say(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-int Usage(const std::string& problem) {
-    Say("krx3: " + problem + "\nTry \"krx3 --help\".");
+int usage(const std::string& problem) {
+    say("krx3: " + problem + "\nTry \"krx3 --help\".");
     return kUsage;
 }
 
 // Reads the command line into *o; returns kDone, or the status to end with.
-int Parse(int argc, char** argv, Options* o) {
+int parse(int argc, char** argv, Options* o) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return Usage("no command given.");
+    if (args.empty()) return usage("no command given.");
     o->command = args[0];
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string a = args[i];
@@ -101,63 +101,63 @@ int Parse(int argc, char** argv, Options* o) {
             return !into->empty();
         };
         const bool flag = a == "--json" || a == "--new";
-        if (flag && has_value) return Usage("option " + a + " takes no value.");
+        if (flag && has_value) return usage("option " + a + " takes no value.");
         if (a == "--port") {
-            if (!take(&o->port)) return Usage("option --port needs a port.");
+            if (!take(&o->port)) return usage("option --port needs a port.");
         } else if (a == "--to" && o->command == "pull") {
-            if (!take(&o->to)) return Usage("option --to needs a folder.");
+            if (!take(&o->to)) return usage("option --to needs a folder.");
         } else if (a == "--saved-in" && o->command == "delete") {
-            if (!take(&o->saved_in)) return Usage("option --saved-in needs a folder.");
+            if (!take(&o->saved_in)) return usage("option --saved-in needs a folder.");
         } else if (a == "--json" && (o->command == "list" || o->command == "pull")) {
             o->json = true;
         } else if (a == "--new" && o->command == "pull") {
             o->all_new = true;
         } else if (a.rfind("-", 0) == 0) {
-            return Usage("unknown option " + a + " for \"" + o->command + "\".");
+            return usage("unknown option " + a + " for \"" + o->command + "\".");
         } else if (o->command == "pull" || o->command == "delete") {
             o->names.push_back(a);
         } else {
-            return Usage("\"" + o->command + "\" takes no names.");
+            return usage("\"" + o->command + "\" takes no names.");
         }
     }
     if (o->command == "pull" && o->all_new && !o->names.empty())
-        return Usage("pull takes either --new or names, not both.");
-    if (o->command == "pull" && !o->all_new && o->names.empty()) return Usage("pull needs --new or the names of logs.");
-    if (o->command == "delete" && o->saved_in.empty()) return Usage("delete needs --saved-in DIR.");
-    if (o->command == "delete" && o->names.empty()) return Usage("delete needs the names of logs.");
+        return usage("pull takes either --new or names, not both.");
+    if (o->command == "pull" && !o->all_new && o->names.empty()) return usage("pull needs --new or the names of logs.");
+    if (o->command == "delete" && o->saved_in.empty()) return usage("delete needs --saved-in DIR.");
+    if (o->command == "delete" && o->names.empty()) return usage("delete needs the names of logs.");
     return kDone;
 }
 
-std::unique_ptr<RegistrySource> Registry() {
+std::unique_ptr<RegistrySource> registry() {
     const char* recorded = std::getenv("KRX3_REGISTRY");
     return recorded && *recorded ? RecordedRegistry(recorded) : PlatformRegistry();
 }
 
 // The ports the scan finds, in the order the window's port box shows them.
-std::vector<std::string> ScannedPorts() {
-    std::vector<std::string> ports = ScanPorts(*Registry()).ports;
+std::vector<std::string> scannedPorts() {
+    std::vector<std::string> ports = ScanPorts(*registry()).ports;
     std::stable_sort(ports.begin(), ports.end(),
                      [](const std::string& a, const std::string& b) { return TStringList::Compare(a, b) < 0; });
     return ports;
 }
 
 // The port to use; empty (after saying why) when there is none.
-std::string ChoosePort(const Options& o) {
+std::string choosePort(const Options& o) {
     if (!o.port.empty()) return o.port;
-    const std::vector<std::string> ports = ScannedPorts();
+    const std::vector<std::string> ports = scannedPorts();
     if (ports.empty())
-        Say("krx3: no port of the device's USB serial adapter was found.\n"
+        say("krx3: no port of the device's USB serial adapter was found.\n"
             "Is the device connected? Name its port with --port.");
     return ports.empty() ? std::string() : ports.front();
 }
 
-std::string Iso(const fatdt_t& t) {
+std::string iso(const fatdt_t& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.min, t.sec);
     return text;
 }
 
-std::string JsonString(const std::string& s) {
+std::string jsonString(const std::string& s) {
     std::string out = "\"";
     for (unsigned char ch : s) {
         if (ch == '"' || ch == '\\') {
@@ -180,17 +180,17 @@ struct Listing {
     std::vector<fatdss_t> logs;  // earliest first
 };
 
-Listing ListDevice(const std::string& port) {
+Listing listDevice(const std::string& port) {
     Listing out;
     const Conversation c = ListLogs(port);
     if (!c.opened) {
-        Say(OpenFailureText(port, c.open_error, "No logs were listed."));
+        say(OpenFailureText(port, c.open_error, "No logs were listed."));
         out.status = kUsage;
         return out;
     }
     const std::string problem = ExchangeProblem(c.end, "listing");
     if (c.Silent()) {
-        Say(problem.empty() ? NoAnswerText(port, "No logs were listed.") : problem + "\nNo logs were listed.");
+        say(problem.empty() ? NoAnswerText(port, "No logs were listed.") : problem + "\nNo logs were listed.");
         out.status = kNoAnswer;
         return out;
     }
@@ -210,39 +210,39 @@ Listing ListDevice(const std::string& port) {
         out.logs.push_back(e);
     }
     if (!problem.empty()) {
-        Say(problem + "\nThe list may be incomplete.");
+        say(problem + "\nThe list may be incomplete.");
         out.status = kFailed;
     } else if (out.logs.empty() && !other.empty()) {
-        Say("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
+        say("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
     }
     return out;
 }
 
-const fatdss_t* Find(const Listing& l, const std::string& name) {
+const fatdss_t* findLog(const Listing& l, const std::string& name) {
     for (const fatdss_t& e : l.logs)
         if (e.name == name) return &e;
     return nullptr;
 }
 
-int Ports() {
-    const std::vector<std::string> ports = ScannedPorts();
+int portsCommand() {
+    const std::vector<std::string> ports = scannedPorts();
     if (ports.empty()) {
-        Say("krx3: no port of the device's USB serial adapter was found.");
+        say("krx3: no port of the device's USB serial adapter was found.");
         return kUsage;
     }
     for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%s%s\n", ports[i].c_str(), i == 0 ? " *" : "");
     return kDone;
 }
 
-int List(const Options& o, const std::string& port) {
-    const Listing l = ListDevice(port);
+int listCommand(const Options& o, const std::string& port) {
+    const Listing l = listDevice(port);
     if (l.status == kUsage || l.status == kNoAnswer) return l.status;
     if (o.json) {
         std::string out = "[";
         for (const fatdss_t& e : l.logs) {
-            out += std::string(out.size() > 1 ? ",\n " : "") + "{\"name\": " + JsonString(e.name) +
-                   ", \"start\": " + JsonString(Iso(e.start)) + ", \"stop\": " + JsonString(Iso(e.stop)) +
-                   ", \"duration_s\": " + std::to_string(e.dur) + ", \"file\": " + JsonString(e.file) + "}";
+            out += std::string(out.size() > 1 ? ",\n " : "") + "{\"name\": " + jsonString(e.name) +
+                   ", \"start\": " + jsonString(iso(e.start)) + ", \"stop\": " + jsonString(iso(e.stop)) +
+                   ", \"duration_s\": " + std::to_string(e.dur) + ", \"file\": " + jsonString(e.file) + "}";
         }
         std::printf("%s]\n", out.c_str());
         return l.status;
@@ -253,7 +253,7 @@ int List(const Options& o, const std::string& port) {
         std::printf("%s  %s  %s  %-*s  %s\n", e.name.c_str(), label_text(e.start).c_str(), label_text(e.stop).c_str(),
                     static_cast<int>(width), duration_text(e).c_str(), e.file.c_str());
     }
-    if (l.logs.empty() && l.status == kDone) Say("The device holds no logs.");
+    if (l.logs.empty() && l.status == kDone) say("The device holds no logs.");
     return l.status;
 }
 
@@ -263,26 +263,26 @@ struct Fetched {
     std::vector<std::string> lines;
 };
 
-Fetched Fetch(const std::string& port, const fatdss_t& log) {
+Fetched fetch(const std::string& port, const fatdss_t& log) {
     Fetched f;
     TransferLine line(log.name, log.dur / 2);
     Conversation c = ReadLog(port, log.name, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
     line.Clear();
     if (!c.opened) {
-        Say(OpenFailureText(port, c.open_error, "Nothing was read."));
+        say(OpenFailureText(port, c.open_error, "Nothing was read."));
         f.status = kUsage;
         return f;
     }
     const std::string problem = ExchangeProblem(c.end, "upload");
     if (c.Silent()) {
-        Say(problem.empty() ? NoAnswerText(port, "Nothing was read.") : problem + "\nNothing was read.");
+        say(problem.empty() ? NoAnswerText(port, "Nothing was read.") : problem + "\nNothing was read.");
         f.status = kNoAnswer;
     } else if (!problem.empty()) {
-        Say(log.name + ": " + problem + "\nOnly " + std::to_string(c.reply.Count()) +
+        say(log.name + ": " + problem + "\nOnly " + std::to_string(c.reply.Count()) +
             " lines arrived; nothing was saved, and the log stays on the device.");
         f.status = kFailed;
     } else if (c.reply.Count() == 0) {
-        Say(log.name + ": the device sent no line for this log; nothing was saved.");
+        say(log.name + ": the device sent no line for this log; nothing was saved.");
         f.status = kFailed;
     }
     f.lines = c.reply.Lines();
@@ -290,40 +290,40 @@ Fetched Fetch(const std::string& port, const fatdss_t& log) {
 }
 
 // A folder that exists; false after saying why not.
-bool Folder(const std::string& dir) {
+bool folderExists(const std::string& dir) {
     const QFileInfo info(QString::fromLocal8Bit(dir.c_str()));
     if (!info.exists()) {
-        Say("krx3: the folder \"" + dir + "\" does not exist.");
+        say("krx3: the folder \"" + dir + "\" does not exist.");
         return false;
     }
     if (!info.isDir()) {
-        Say("krx3: \"" + dir + "\" is not a folder.");
+        say("krx3: \"" + dir + "\" is not a folder.");
         return false;
     }
     return true;
 }
 
-QString PathIn(const std::string& dir, const std::string& file) {
+QString pathIn(const std::string& dir, const std::string& file) {
     return QDir(QString::fromLocal8Bit(dir.c_str())).filePath(QString::fromStdString(file));
 }
 
-std::string Native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
+std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
 
-int Pull(const Options& o, const std::string& port) {
-    if (!Folder(o.to)) return kUsage;
-    const Listing l = ListDevice(port);
+int pullCommand(const Options& o, const std::string& port) {
+    if (!folderExists(o.to)) return kUsage;
+    const Listing l = listDevice(port);
     if (l.status == kUsage || l.status == kNoAnswer) return l.status;
 
     int pulled = 0, there = 0, failed = 0;
     std::string json;
     const auto result = [&](const std::string& name, const std::string& file, const char* outcome) {
-        json += std::string(json.empty() ? "[" : ",\n ") + "{\"name\": " + JsonString(name) +
-                ", \"file\": " + JsonString(file) + ", \"result\": " + JsonString(outcome) + "}";
+        json += std::string(json.empty() ? "[" : ",\n ") + "{\"name\": " + jsonString(name) +
+                ", \"file\": " + jsonString(file) + ", \"result\": " + jsonString(outcome) + "}";
     };
     std::vector<const fatdss_t*> wanted;
     if (o.all_new) {
         for (const fatdss_t& e : l.logs) {
-            if (QFileInfo::exists(PathIn(o.to, e.file))) {
+            if (QFileInfo::exists(pathIn(o.to, e.file))) {
                 ++there;
                 result(e.name, e.file, "already there");
             } else {
@@ -332,19 +332,19 @@ int Pull(const Options& o, const std::string& port) {
         }
     }
     for (const std::string& name : o.names) {
-        const fatdss_t* e = Find(l, name);
+        const fatdss_t* e = findLog(l, name);
         if (e) {
             wanted.push_back(e);
         } else {
-            Say(name + ": the device lists no such log.");
+            say(name + ": the device lists no such log.");
             ++failed;
             result(name, "", "failed");
         }
     }
     for (const fatdss_t* e : wanted) {
-        const Fetched f = Fetch(port, *e);
+        const Fetched f = fetch(port, *e);
         if (f.status == kUsage || f.status == kNoAnswer) return f.status;
-        const QString path = PathIn(o.to, e->file);
+        const QString path = pathIn(o.to, e->file);
         std::string outcome = "failed";
         if (f.status == kDone) {
             bool existed = false;
@@ -352,14 +352,14 @@ int Pull(const Options& o, const std::string& port) {
             QString read_error;
             if (error.empty()) {
                 outcome = "pulled";
-                if (!o.json) std::printf("%s  %s  %zu lines\n", e->name.c_str(), Native(path).c_str(), f.lines.size());
+                if (!o.json) std::printf("%s  %s  %zu lines\n", e->name.c_str(), native(path).c_str(), f.lines.size());
             } else if (!existed) {
-                Say(e->name + ": could not be saved to \"" + Native(path) + "\": " + error);
+                say(e->name + ": could not be saved to \"" + native(path) + "\": " + error);
             } else if (SameLogFile(path, f.lines, &read_error)) {
                 outcome = "already there";
-                if (!o.json) std::printf("%s  %s  already there\n", e->name.c_str(), Native(path).c_str());
+                if (!o.json) std::printf("%s  %s  already there\n", e->name.c_str(), native(path).c_str());
             } else {
-                Say(e->name + ": \"" + Native(path) + "\" exists " +
+                say(e->name + ": \"" + native(path) + "\" exists " +
                     (read_error.isEmpty() ? std::string("with other content")
                                           : "and cannot be read (" + read_error.toLocal8Bit().toStdString() + ")") +
                     "; it was not replaced.");
@@ -373,40 +373,40 @@ int Pull(const Options& o, const std::string& port) {
                                 ", failed " + std::to_string(failed) +
                                 (wanted.empty() && failed == 0 ? " (nothing new to pull)" : "");
     if (o.json)
-        Say(summary);
+        say(summary);
     else
         std::printf("%s\n", summary.c_str());
     return failed > 0 || l.status != kDone ? kFailed : kDone;
 }
 
-int Delete(const Options& o, const std::string& port) {
-    if (!Folder(o.saved_in)) return kUsage;
-    const Listing l = ListDevice(port);
+int deleteCommand(const Options& o, const std::string& port) {
+    if (!folderExists(o.saved_in)) return kUsage;
+    const Listing l = listDevice(port);
     if (l.status != kDone) return l.status;
     int refused = 0;
     for (const std::string& name : o.names) {
-        const fatdss_t* e = Find(l, name);
+        const fatdss_t* e = findLog(l, name);
         if (!e) {
-            Say(name + ": the device lists no such log; nothing was deleted.");
+            say(name + ": the device lists no such log; nothing was deleted.");
             ++refused;
             continue;
         }
-        const QString path = PathIn(o.saved_in, e->file);
+        const QString path = pathIn(o.saved_in, e->file);
         if (!QFileInfo(path).isFile()) {
-            Say(name + ": there is no copy \"" + Native(path) + "\"; the log stays on the device.");
+            say(name + ": there is no copy \"" + native(path) + "\"; the log stays on the device.");
             ++refused;
             continue;
         }
-        const Fetched f = Fetch(port, *e);
+        const Fetched f = fetch(port, *e);
         if (f.status == kUsage || f.status == kNoAnswer) return f.status;
         QString read_error;
         if (f.status != kDone) {
-            Say(name + ": the log could not be read again to compare; it stays on the device.");
+            say(name + ": the log could not be read again to compare; it stays on the device.");
             ++refused;
             continue;
         }
         if (!SameLogFile(path, f.lines, &read_error)) {
-            Say(name + ": \"" + Native(path) + "\" " +
+            say(name + ": \"" + native(path) + "\" " +
                 (read_error.isEmpty() ? std::string("differs from the log on the device")
                                       : "cannot be read (" + read_error.toLocal8Bit().toStdString() + ")") +
                 "; the log stays on the device.");
@@ -415,31 +415,31 @@ int Delete(const Options& o, const std::string& port) {
         }
         const Conversation c = DeleteLog(port, name);
         if (!c.opened) {
-            Say(OpenFailureText(port, c.open_error, "The log was not deleted."));
+            say(OpenFailureText(port, c.open_error, "The log was not deleted."));
             return kUsage;
         }
         if (!c.sent) {
-            Say(name + ": the delete command could not be sent; the log was not deleted.");
+            say(name + ": the delete command could not be sent; the log was not deleted.");
             ++refused;
             continue;
         }
-        const Listing after = ListDevice(port);
+        const Listing after = listDevice(port);
         if (after.status != kDone) {
-            Say(name + ": the listing after the delete failed; whether the log is gone is not known.");
+            say(name + ": the listing after the delete failed; whether the log is gone is not known.");
             ++refused;
-        } else if (Find(after, name)) {
-            Say(name + ": the device did not delete the log; it is still listed." +
+        } else if (findLog(after, name)) {
+            say(name + ": the device did not delete the log; it is still listed." +
                 (c.reply.Count() > 0 ? "\nIts reply to the delete command:\n" + Quoted(c.reply.Lines(), 1)
                                      : std::string()));
             ++refused;
         } else {
-            std::printf("%s  deleted (its copy: %s)\n", name.c_str(), Native(path).c_str());
+            std::printf("%s  deleted (its copy: %s)\n", name.c_str(), native(path).c_str());
         }
     }
     return refused > 0 ? kFailed : kDone;
 }
 
-int Run(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") {
         std::fputs(kHelp, stdout);
         return kDone;
@@ -449,24 +449,24 @@ int Run(int argc, char** argv) {
         return kDone;
     }
     Options o;
-    if (const int status = Parse(argc, argv, &o)) return status;
-    if (o.command == "ports") return Ports();
+    if (const int status = parse(argc, argv, &o)) return status;
+    if (o.command == "ports") return portsCommand();
     if (o.command != "list" && o.command != "pull" && o.command != "delete")
-        return Usage("unknown command \"" + o.command + "\".");
-    const std::string port = ChoosePort(o);
+        return usage("unknown command \"" + o.command + "\".");
+    const std::string port = choosePort(o);
     if (port.empty()) return kUsage;
-    if (o.command == "list") return List(o, port);
-    if (o.command == "pull") return Pull(o, port);
-    return Delete(o, port);
+    if (o.command == "list") return listCommand(o, port);
+    if (o.command == "pull") return pullCommand(o, port);
+    return deleteCommand(o, port);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        return run(argc, argv);
     } catch (const std::exception& e) {
-        Say(std::string("krx3: ") + e.what());
+        say(std::string("krx3: ") + e.what());
         return kUsage;
     }
 }

@@ -5,7 +5,7 @@
 
 namespace {
 
-std::string Size(double bytes) {
+std::string sizeText(double bytes) {
     char text[32];
     if (bytes < 1024)
         std::snprintf(text, sizeof text, "%.0f B", bytes);
@@ -19,16 +19,19 @@ std::string Size(double bytes) {
 }  // namespace
 
 TransferLine::TransferLine(std::string name, std::uint32_t expected_lines)
-    : name_(std::move(name)), expected_(expected_lines), on_(StderrIsTerminal()),
+    : name_(std::move(name)),
+      expected_(expected_lines),
+      on_(StderrIsTerminal()),
       start_(std::chrono::steady_clock::now()) {}
 
 std::string TransferLine::Text(const std::string& name, int lines, std::size_t bytes, double seconds,
                                std::uint32_t expected_lines) {
-    std::string text = name + ": " + std::to_string(lines) + " lines, " + Size(static_cast<double>(bytes));
+    std::string text = name + ": " + std::to_string(lines) + " lines, " + sizeText(static_cast<double>(bytes));
     if (seconds < 0.5 || lines <= 0) return text;
-    text += ", " + Size(static_cast<double>(bytes) / seconds) + "/s";
+    text += ", " + sizeText(static_cast<double>(bytes) / seconds) + "/s";
     if (expected_lines > static_cast<std::uint32_t>(lines)) {
-        const long left = static_cast<long>((expected_lines - static_cast<std::uint32_t>(lines)) * seconds / lines + 0.5);
+        const long left =
+            static_cast<long>((expected_lines - static_cast<std::uint32_t>(lines)) * seconds / lines + 0.5);
         char eta[48];
         std::snprintf(eta, sizeof eta, ", about %ldm %02lds left", left / 60, left % 60);
         text += eta;
@@ -42,7 +45,8 @@ void TransferLine::Show(int lines, std::size_t bytes) {
     if (now - shown_ < std::chrono::milliseconds(200)) return;
     shown_ = now;
     const std::string text = Text(name_, lines, bytes, std::chrono::duration<double>(now - start_).count(), expected_);
-    std::fprintf(stderr, "\r%s%s", text.c_str(), std::string(width_ > text.size() ? width_ - text.size() : 0, ' ').c_str());
+    std::fprintf(stderr, "\r%s%s", text.c_str(),
+                 std::string(width_ > text.size() ? width_ - text.size() : 0, ' ').c_str());
     std::fflush(stderr);
     width_ = std::max(width_, text.size());
 }

@@ -1,5 +1,3 @@
 #include "registry.h"
 
-std::unique_ptr<RegistrySource> PlatformRegistry() {
-    return SysfsRegistry("/sys");
-}
+std::unique_ptr<RegistrySource> PlatformRegistry() { return SysfsRegistry("/sys"); }

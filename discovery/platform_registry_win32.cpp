@@ -1,5 +1,3 @@
 #include "registry.h"
 
-std::unique_ptr<RegistrySource> PlatformRegistry() {
-    return WindowsRegistry();
-}
+std::unique_ptr<RegistrySource> PlatformRegistry() { return WindowsRegistry(); }

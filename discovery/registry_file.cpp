@@ -15,9 +15,7 @@
 
 namespace {
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string LowerAscii(std::string s) {
     for (char& c : s) c = LowerAscii(c);
@@ -25,9 +23,8 @@ std::string LowerAscii(std::string s) {
 }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 // Drops leading and trailing backslashes and folds the case, giving the form
@@ -220,9 +217,16 @@ private:
         std::size_t sep = path.find('\\');
         std::string hive = path.substr(0, sep);
         if (!EqualNoCase(hive, "HKEY_LOCAL_MACHINE") && !EqualNoCase(hive, "HKLM")) {
-            static const char* const others[] = {"HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT", "HKEY_USERS",
-                                                 "HKEY_CURRENT_CONFIG", "HKCU", "HKCR", "HKU", "HKCC"};
-            if (std::none_of(std::begin(others), std::end(others), [&](const char* h) { return EqualNoCase(hive, h); })) {
+            static const char* const others[] = {"HKEY_CURRENT_USER",
+                                                 "HKEY_CLASSES_ROOT",
+                                                 "HKEY_USERS",
+                                                 "HKEY_CURRENT_CONFIG",
+                                                 "HKCU",
+                                                 "HKCR",
+                                                 "HKU",
+                                                 "HKCC"};
+            if (std::none_of(std::begin(others), std::end(others),
+                             [&](const char* h) { return EqualNoCase(hive, h); })) {
                 Fail(line_no, "unknown root key \"" + hive + "\"");
             }
             return nullptr;

@@ -176,8 +176,8 @@ std::string RenderExport(const fs::path& root) {
         adapters.push_back(name);
         std::string latency = ReadAttribute(port.device / "latency_timer");
         if (latency.empty()) latency = kDefaultLatencyTimer;
-        reg += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\" + name +
-               "\\0000\\Device Parameters]\n";
+        reg +=
+            "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\" + name + "\\0000\\Device Parameters]\n";
         reg += "\"PortName\"=" + Quoted("/dev/" + port.tty) + "\n";
         reg += "\"LatencyTimer\"=" + Quoted(latency) + "\n";
     }
@@ -195,6 +195,4 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RegistrySource> SysfsRegistry(const std::string& root) {
-    return std::make_unique<SysfsSource>(root);
-}
+std::unique_ptr<RegistrySource> SysfsRegistry(const std::string& root) { return std::make_unique<SysfsSource>(root); }

@@ -50,8 +50,8 @@ public:
         std::vector<std::string> names;
         if (!key_) return names;
         DWORD max_length = 0;
-        if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_length,
-                             nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_length, nullptr,
+                             nullptr, nullptr) != ERROR_SUCCESS) {
             return names;
         }
         std::vector<wchar_t> buffer(max_length + 1);
@@ -147,6 +147,4 @@ public:
 
 }  // namespace
 
-std::unique_ptr<RegistrySource> WindowsRegistry() {
-    return std::make_unique<Win32Source>();
-}
+std::unique_ptr<RegistrySource> WindowsRegistry() { return std::make_unique<Win32Source>(); }

@@ -33,13 +33,13 @@ ExchangeBounds& bounds_value() {
 thread_local ExchangeStats t_stats;
 
 struct Limits {
-    std::size_t bytes;          // the reply's bound: bytes, plus kLineCost per line when lines are kept
+    std::size_t bytes;  // the reply's bound: bytes, plus kLineCost per line when lines are kept
     bool timed;
     milliseconds time;
     milliseconds pause;
     bool first_line_only;
-    milliseconds first_wait;    // silence before the first byte that ends the reply
-    milliseconds end_silence;   // silence after a byte that ends the reply
+    milliseconds first_wait;   // silence before the first byte that ends the reply
+    milliseconds end_silence;  // silence after a byte that ends the reply
 };
 
 // Runs one exchange. `on_line` receives every complete line (without its CR);
@@ -196,8 +196,7 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
 
-ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget,
-                    const std::function<void(int)>& progress) {
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress) {
     const ExchangeBounds b = GetExchangeBounds();
     const Limits lim{b.slt_bytes, false, milliseconds(0), milliseconds(2), false, kFirstByteWait, kEndSilence};
     std::string line;

@@ -60,12 +60,12 @@ enum class ExchangeEnd {
 // Limits that keep a device that never falls silent from holding the caller
 // forever. Defaults: see exchange.cpp.
 struct ExchangeBounds {
-    std::chrono::milliseconds write;     // a command held back by flow control
-    std::size_t drain_bytes;             // the drain before the command
+    std::chrono::milliseconds write;  // a command held back by flow control
+    std::size_t drain_bytes;          // the drain before the command
     std::chrono::milliseconds drain_time;
-    std::size_t krx_bytes;               // krx_cmd's reply
-    std::size_t mlt_bytes;               // mlt_cmd's reply (the log listing), bytes + kLineCost a line
-    std::size_t slt_bytes;               // slt_cmd's reply (a whole log), bytes + kLineCost a line
+    std::size_t krx_bytes;                 // krx_cmd's reply
+    std::size_t mlt_bytes;                 // mlt_cmd's reply (the log listing), bytes + kLineCost a line
+    std::size_t slt_bytes;                 // slt_cmd's reply (a whole log), bytes + kLineCost a line
     std::chrono::milliseconds reply_time;  // krx_cmd's reply
     std::chrono::milliseconds list_time;   // mlt_cmd's reply; slt_cmd has none: a log may take hours
 };
@@ -79,9 +79,9 @@ void StopExchanges(bool on);
 
 // What the last exchange on the calling thread received, and when.
 struct ExchangeStats {
-    bool sent = false;                            // the command was written
-    std::size_t bytes = 0;                        // reply bytes after the command
-    std::size_t drained = 0;                      // bytes the drain before it threw away
+    bool sent = false;                                // the command was written
+    std::size_t bytes = 0;                            // reply bytes after the command
+    std::size_t drained = 0;                          // bytes the drain before it threw away
     std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
     std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)
     std::chrono::steady_clock::time_point ended;      // the exchange ended
@@ -100,5 +100,4 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 
 // As mlt_cmd; before adding each line it calls progress(number of lines
 // added before it): 0 for the first line, 1 for the second, and so on.
-ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget,
-                    const std::function<void(int)>& progress);
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress);

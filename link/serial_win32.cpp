@@ -28,21 +28,18 @@ HANDLE handle_of(com_handle_t h) { return reinterpret_cast<HANDLE>(h); }
 // The OS's text for an error code, in the ANSI code page of narrow strings.
 std::string error_text(DWORD code) {
     wchar_t* buf = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
     std::wstring wide;
     if (n > 0 && buf) wide.assign(buf, n);
     if (buf) LocalFree(buf);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' '))
-        wide.pop_back();
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) wide.pop_back();
     if (wide.empty()) return "Error " + std::to_string(code);
     return NarrowAnsi(wide.data(), wide.size());
 }
 
-bool is_path(const std::string& port) {
-    return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0;
-}
+bool is_path(const std::string& port) { return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0; }
 
 COMMTIMEOUTS timeouts() {
     COMMTIMEOUTS t{};

@@ -7,16 +7,14 @@ namespace {
 
 // Letters fold to lower case, as the C library's case-blind comparisons do;
 // so "_" and the other signs between "Z" and "a" sort before every letter.
-unsigned char fold(char c)
-{
+unsigned char fold(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
     return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
 }  // namespace
 
-int TStringList::Compare(const std::string& a, const std::string& b)
-{
+int TStringList::Compare(const std::string& a, const std::string& b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
         const unsigned char x = fold(a[i]);
@@ -31,8 +29,7 @@ int TStringList::Compare(const std::string& a, const std::string& b)
     return a.size() < b.size() ? -1 : 1;
 }
 
-void TStringList::SetSorted(bool sorted)
-{
+void TStringList::SetSorted(bool sorted) {
     if (sorted && !sorted_) {
         const auto less = [](const std::string& a, const std::string& b) { return Compare(a, b) < 0; };
         const auto same = [](const std::string& a, const std::string& b) { return Compare(a, b) == 0; };
@@ -43,16 +40,14 @@ void TStringList::SetSorted(bool sorted)
     sorted_ = sorted;
 }
 
-const std::string& TStringList::Get(int index) const
-{
+const std::string& TStringList::Get(int index) const {
     if (index < 0 || index >= Count()) {
         throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
     }
     return lines_[static_cast<std::size_t>(index)];
 }
 
-int TStringList::Add(const std::string& line)
-{
+int TStringList::Add(const std::string& line) {
     if (!sorted_) {
         lines_.push_back(line);
         return Count() - 1;

@@ -14,10 +14,10 @@
 
 namespace {
 
-std::string Reason(const QFileDevice& file) { return file.errorString().toLocal8Bit().toStdString(); }
+std::string errorText(const QFileDevice& file) { return file.errorString().toLocal8Bit().toStdString(); }
 
 // Gives up a save: the temporary file is removed and the target left as it was.
-std::string Abandon(QSaveFile* file, const std::string& reason) {
+std::string abandon(QSaveFile* file, const std::string& reason) {
     file->cancelWriting();
     file->commit();  // fails by design after cancelWriting(), and removes the temporary file
     return reason.empty() ? std::string("The file could not be written") : reason;
@@ -27,14 +27,13 @@ std::string Abandon(QSaveFile* file, const std::string& reason) {
 // disk filled up) reports no error of its own, so the rest is written again
 // until the system either takes it or says why not. Returns "" when all was
 // written, else the reason.
-std::string WriteAll(QFileDevice* file, const QByteArray& chunk) {
+std::string writeAll(QFileDevice* file, const QByteArray& chunk) {
     qint64 done = 0;
     while (done < chunk.size()) {
         const qint64 n = file->write(chunk.constData() + done, chunk.size() - done);
         if (n <= 0 || file->error() != QFileDevice::NoError) {
-            if (file->error() != QFileDevice::NoError) return Reason(*file);
-            return "Only " + std::to_string(done) + " of " + std::to_string(chunk.size()) +
-                   " bytes could be written";
+            if (file->error() != QFileDevice::NoError) return errorText(*file);
+            return "Only " + std::to_string(done) + " of " + std::to_string(chunk.size()) + " bytes could be written";
         }
         done += n;
     }
@@ -42,18 +41,18 @@ std::string WriteAll(QFileDevice* file, const QByteArray& chunk) {
 }
 
 // Writes the lines, each followed by CR LF, in pieces of about 1 MiB.
-std::string WriteLines(QFileDevice* file, const std::vector<std::string>& lines) {
+std::string writeLines(QFileDevice* file, const std::vector<std::string>& lines) {
     QByteArray chunk;
     for (const std::string& line : lines) {
         chunk.append(line.data(), static_cast<qsizetype>(line.size()));
         chunk.append("\r\n", 2);
         if (chunk.size() >= (1 << 20)) {
-            const std::string reason = WriteAll(file, chunk);
+            const std::string reason = writeAll(file, chunk);
             if (!reason.empty()) return reason;
             chunk.clear();
         }
     }
-    if (!chunk.isEmpty()) return WriteAll(file, chunk);
+    if (!chunk.isEmpty()) return writeAll(file, chunk);
     return std::string();
 }
 
@@ -64,12 +63,12 @@ std::string WriteLogFile(const QString& path, const std::vector<std::string>& li
     // Unbuffered: each write reaches the system at once, so its failure is
     // seen at that write and not later in a flush whose failure QSaveFile
     // would not remember at commit().
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return Reason(file);
-    const std::string reason = WriteLines(&file, lines);
-    if (!reason.empty()) return Abandon(&file, reason);
-    if (!file.flush() || file.error() != QFileDevice::NoError) return Abandon(&file, Reason(file));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return errorText(file);
+    const std::string reason = writeLines(&file, lines);
+    if (!reason.empty()) return abandon(&file, reason);
+    if (!file.flush() || file.error() != QFileDevice::NoError) return abandon(&file, errorText(file));
     if (!file.commit()) {
-        const std::string why = Reason(file);
+        const std::string why = errorText(file);
         return why.empty() ? std::string("The file could not be saved") : why;
     }
     return std::string();
@@ -89,7 +88,7 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
     QFile file(part);
     if (!file.rename(path)) {
         *existed = exists();
-        const std::string why = Reason(file);
+        const std::string why = errorText(file);
         QFile::remove(part);
         return *existed ? std::string("The file exists") : why;
     }
@@ -137,8 +136,8 @@ bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* 
         *error = QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
         return false;
     }
-    const QString tooLarge = QStringLiteral("The file is larger than %1 bytes, more than any log holds.")
-                                 .arg(kMaxLogFileBytes);
+    const QString tooLarge =
+        QStringLiteral("The file is larger than %1 bytes, more than any log holds.").arg(kMaxLogFileBytes);
     if (info.size() > kMaxLogFileBytes) {
         *error = tooLarge;
         return false;

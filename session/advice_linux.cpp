@@ -30,6 +30,7 @@ std::string OpenFailureAdvice(const std::string& port, const std::string& reason
     struct passwd* me = nullptr;
     if (::getpwuid_r(::geteuid(), &pw, pbuf.data(), pbuf.size(), &me) == 0 && me) user = me->pw_name;
 
-    return path + " belongs to the group \"" + group + "\", and your user is not in it. Add it with\n    sudo usermod -aG " +
-           group + " " + user + "\nthen log out and log in again: the new group counts from the next login.";
+    return path + " belongs to the group \"" + group +
+           "\", and your user is not in it. Add it with\n    sudo usermod -aG " + group + " " + user +
+           "\nthen log out and log in again: the new group counts from the next login.";
 }

@@ -12,17 +12,17 @@ struct PortGuard {
     ~PortGuard() { CloseCom(); }
 };
 
-void Wait(const Pause& pause, int ms) {
+void wait(const Pause& pause, int ms) {
     if (pause)
         pause(ms);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::size_t Heard() { return LastExchange().bytes + LastExchange().drained; }
+std::size_t heard() { return LastExchange().bytes + LastExchange().drained; }
 
 // Opens the port; false (with the reason in c) when it does not open.
-bool Open(const std::string& port, Conversation* c) {
+bool openPort(const std::string& port, Conversation* c) {
     c->opened = OpenCom(port) != 0;
     if (c->opened) return true;
     std::string reason = OpenComError();
@@ -34,10 +34,10 @@ bool Open(const std::string& port, Conversation* c) {
 }
 
 // "md mach", "fs stop": true when both ended normally.
-bool Preamble(Conversation* c) {
+bool preamble(Conversation* c) {
     for (const char* cmd : {"md mach\r", "fs stop\r"}) {
         krx_cmd(cmd, 2, &c->end);
-        c->heard += Heard();
+        c->heard += heard();
         if (!Conversation::Normal(c->end)) return false;
     }
     return true;
@@ -47,42 +47,41 @@ bool Preamble(Conversation* c) {
 
 Conversation ListLogs(const std::string& port, const Pause& pause) {
     Conversation c;
-    if (!Open(port, &c)) return c;
+    if (!openPort(port, &c)) return c;
     PortGuard guard;
-    Wait(pause, 100);
-    if (!Preamble(&c)) return c;
-    Wait(pause, 100);
+    wait(pause, 100);
+    if (!preamble(&c)) return c;
+    wait(pause, 100);
     c.end = mlt_cmd("fs list\r", c.reply, 1);
-    c.heard += Heard();
+    c.heard += heard();
     c.sent = LastExchange().sent;
     return c;
 }
 
-Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress,
-                     const Pause& pause) {
+Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress, const Pause& pause) {
     Conversation c;
-    if (!Open(port, &c)) return c;
+    if (!openPort(port, &c)) return c;
     PortGuard guard;
-    Wait(pause, 100);
-    if (!Preamble(&c)) return c;
+    wait(pause, 100);
+    if (!preamble(&c)) return c;
     std::size_t bytes = 0;
     c.end = slt_cmd("fs read " + name + "\r", c.reply, 1, [&](int lines) {
         if (lines > 0) bytes += c.reply.Get(lines - 1).size() + 1;
         if (progress) progress(lines, bytes);
     });
-    c.heard += Heard();
+    c.heard += heard();
     c.sent = LastExchange().sent;
     return c;
 }
 
 Conversation DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
     Conversation c;
-    if (!Open(port, &c)) return c;
+    if (!openPort(port, &c)) return c;
     PortGuard guard;
-    if (!Preamble(&c)) return c;
-    Wait(pause, 500);
+    if (!preamble(&c)) return c;
+    wait(pause, 500);
     const std::string reply = krx_cmd("fs del " + name + "\r", 1, &c.end);
-    c.heard += Heard();
+    c.heard += heard();
     c.sent = LastExchange().sent;
     if (!reply.empty()) c.reply.Add(reply);
     return c;

@@ -21,12 +21,12 @@
 
 // How a conversation went.
 struct Conversation {
-    bool opened = false;      // the port opened
-    std::string open_error;   // else why not: the system's reason, and what to do where that is known
+    bool opened = false;                     // the port opened
+    std::string open_error;                  // else why not: the system's reason, and what to do where that is known
     ExchangeEnd end = ExchangeEnd::Silence;  // the last exchange's end (the first abnormal one stops the rest)
-    std::size_t heard = 0;    // bytes the device sent, the drained ones too: a late answer still counts
-    bool sent = false;        // the conversation's own command was written
-    TStringList reply;        // its reply lines; "fs del": the first line, when one came
+    std::size_t heard = 0;                   // bytes the device sent, the drained ones too: a late answer still counts
+    bool sent = false;                       // the conversation's own command was written
+    TStringList reply;                       // its reply lines; "fs del": the first line, when one came
 
     // The conversation ran to its end: the port opened and no exchange
     // ended abnormally.

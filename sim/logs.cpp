@@ -129,14 +129,14 @@ std::vector<Log> LogsFromFolder(const std::string& folder) {
             const auto written = std::filesystem::last_write_time(path, mec);
             if (mec) continue;
             // The file clock has no conversion in C++17: go through now().
-            const auto sys = std::chrono::system_clock::now() +
-                             std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                 written - std::filesystem::file_time_type::clock::now());
+            const auto sys =
+                std::chrono::system_clock::now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                                       written - std::filesystem::file_time_type::clock::now());
             const std::time_t mtime = std::chrono::system_clock::to_time_t(sys);
             const std::tm tm = *std::localtime(&mtime);
-            start = tm.tm_year + 1900 < 1980 ? dos_value(1980, 1, 1, 0, 0, 0)
-                                             : dos_value(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                                                         tm.tm_min, tm.tm_sec);
+            start = tm.tm_year + 1900 < 1980
+                        ? dos_value(1980, 1, 1, 0, 0, 0)
+                        : dos_value(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
         }
         // The stop is the time of the last record when it carries one.
         std::uint32_t stop = 0;

@@ -39,8 +39,7 @@ void usage(const char* argv0) {
                  "                   interface, and write its address into FILE\n"
                  "  --com-links DIR  link each simulator's port in DIR as comN (N from 5),\n"
                  "                   for Windows programs run by Wine (DIR: dosdevices)\n",
-                 argv0,
-                 argv0);
+                 argv0, argv0);
 }
 
 bool number(const char* text, long* out) {

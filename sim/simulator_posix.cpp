@@ -29,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr double kLineRate = 11520.0;  // 115200 baud, 10 bits a byte
+constexpr double kLineRate = 11520.0;    // 115200 baud, 10 bits a byte
 constexpr std::size_t kPacedChunk = 32;  // about 2.8 ms of line time
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
@@ -285,9 +285,7 @@ Simulator::Simulator(std::vector<Log> logs) : impl_(new Impl) {
 
 Simulator::~Simulator() {
     impl_->quit.store(true);
-    {
-        std::lock_guard<std::mutex> lock(impl_->mu);
-    }
+    { std::lock_guard<std::mutex> lock(impl_->mu); }
     impl_->cv.notify_all();
     impl_->device.join();
     if (impl_->master >= 0) ::close(impl_->master);

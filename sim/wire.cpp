@@ -67,9 +67,9 @@ bool Logs(std::istream& in, std::vector<Log>* logs) {
 std::string Behaviours(const Behaviour& b) {
     std::ostringstream out;
     out << b.delay_before_reply.count() << ' ' << b.pause_every_lines << ' ' << b.pause.count() << ' '
-        << (b.paced ? 1 : 0) << ' ' << Text(b.line_end) << ' ' << (b.silent ? 1 : 0) << ' '
-        << (b.endless_reply ? 1 : 0) << ' ' << b.close_after_bytes << ' ' << b.list_delay.count() << ' '
-        << b.read_delay.count() << ' ' << b.extra_list_lines.size();
+        << (b.paced ? 1 : 0) << ' ' << Text(b.line_end) << ' ' << (b.silent ? 1 : 0) << ' ' << (b.endless_reply ? 1 : 0)
+        << ' ' << b.close_after_bytes << ' ' << b.list_delay.count() << ' ' << b.read_delay.count() << ' '
+        << b.extra_list_lines.size();
     for (const std::string& l : b.extra_list_lines) out << ' ' << Text(l);
     out << ' ' << Text(b.del_reply) << ' ' << (b.keep_on_delete ? 1 : 0);
     return out.str();
@@ -79,9 +79,8 @@ bool Behaviours(std::istream& in, Behaviour* b) {
     long long delay = 0, pause = 0;
     int paced = 0, silent = 0, endless = 0;
     Behaviour r;
-    if (!(in >> delay) || !(in >> r.pause_every_lines) || !(in >> pause) || !(in >> paced) ||
-        !Text(in, &r.line_end) || !(in >> silent) || !(in >> endless) ||
-        !(in >> r.close_after_bytes)) {
+    if (!(in >> delay) || !(in >> r.pause_every_lines) || !(in >> pause) || !(in >> paced) || !Text(in, &r.line_end) ||
+        !(in >> silent) || !(in >> endless) || !(in >> r.close_after_bytes)) {
         return false;
     }
     long long list_delay = 0, read_delay = 0;

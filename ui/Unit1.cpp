@@ -37,8 +37,6 @@ TForm1::RegistryFactory& registryFactory() {
     return factory;
 }
 
-QString fromNarrow(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-
 }  // namespace
 
 void TQtDispatcher::Post(std::function<void()> task) {
@@ -100,7 +98,6 @@ void TForm1::SetUpLook() {
     for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/krx3/%1.png").arg(size));
     setWindowIcon(icon);
     RichEdit1->document()->setUndoRedoEnabled(false);
-
 }
 
 void TForm1::SetUpDialogs() {
@@ -122,7 +119,6 @@ void TForm1::SetUpDialogs() {
     OpenDialog1->setFileMode(QFileDialog::AnyFile);
     OpenDialog1->setNameFilter(QStringLiteral("log files (*.log)"));
     OpenDialog1->setDefaultSuffix(QStringLiteral("log"));
-
 }
 
 void TForm1::SetUpAnchors() {
@@ -135,7 +131,6 @@ void TForm1::SetUpAnchors() {
     anchor(Button5, false, true, false, false);
     anchor(Button4, false, true, false, false);
     anchor(Button3, false, true, false, false);
-
 }
 
 void TForm1::ConnectHandlers() {
@@ -148,7 +143,6 @@ void TForm1::ConnectHandlers() {
     // The choice of a log is a change of the selected entry (two entries may
     // read alike); typing selects none and so changes nothing.
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
-
 }
 
 TForm1::~TForm1() {
@@ -169,7 +163,7 @@ void TForm1::Guarded(void (TForm1::*handler)()) {
 }
 
 void TForm1::SetCaption(QLabel* label, const std::string& text) {
-    label->setText(fromNarrow(text));
+    label->setText(LocalText(text));
     label->resize(label->sizeHint().width(), label->height());
 }
 
@@ -301,7 +295,7 @@ void TForm1::ShowPorts(const PortScanResult& found) {
         while (at < ComboBox1->count() &&
                TStringList::Compare(ComboBox1->itemText(at).toLocal8Bit().toStdString(), port) <= 0)
             ++at;
-        ComboBox1->insertItem(at, fromNarrow(port));
+        ComboBox1->insertItem(at, LocalText(port));
     }
     if (ComboBox1->count() > 0) {
         ComboBox1->setCurrentIndex(0);
@@ -350,7 +344,7 @@ void TForm1::ComboBox2Change() {
 
     fatdss_t entry;
     xfnd(list->Get(i), &entry);
-    SetComboText(ComboBox2, fromNarrow(entry_text(entry.start)));
+    SetComboText(ComboBox2, LocalText(entry_text(entry.start)));
     entry.file = file_name(entry.start);
     SetCaption(Label5, entry.file);
     SetCaption(Label6, label_text(entry.start));
@@ -363,9 +357,9 @@ void TForm1::Button4Click() {
     if (selport.empty()) return;
     if (!Button4->isEnabled()) return;
     if (!is_log_name(cf.name)) return;  // no log listed: no name to send
-    const std::string question = "Sure You want to delete " + cf.file + "?" +
-                                 "\nLogfile is irretrievable deleted from KRX3 internal storage ..";
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Delete log file"), fromNarrow(question),
+    const std::string question =
+        "Sure You want to delete " + cf.file + "?" + "\nLogfile is irretrievable deleted from KRX3 internal storage ..";
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Delete log file"), LocalText(question),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);

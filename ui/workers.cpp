@@ -20,11 +20,7 @@
 #include "globals.h"
 #include "serial.h"
 
-namespace {
-
-QString local(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-
-}  // namespace
+QString LocalText(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 // ---------------------------------------------------------------- TWorker
 
@@ -34,7 +30,7 @@ void TWorker::ButtonsFalse() { Form1->ControlsForRun(); }
 
 void TWorker::RichEdit1Clear() { Form1->RichEdit1->clear(); }
 
-void TWorker::ShowError() { Form1->ShowError(QString::fromLatin1(Action()), local(GetStr())); }
+void TWorker::ShowError() { Form1->ShowError(QString::fromLatin1(Action()), LocalText(GetStr())); }
 
 void TWorker::Report(const std::string& text) {
     try {
@@ -62,12 +58,12 @@ void TListLogsThread::ComboBox2Clear() {
 
 void TListLogsThread::ComboBox2Add() {
     const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->addItem(local(GetStr()));
+    Form1->ComboBox2->addItem(LocalText(GetStr()));
 }
 
 void TListLogsThread::ComboBox2Text() {
     const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->setEditText(local(GetStr()));
+    Form1->ComboBox2->setEditText(LocalText(GetStr()));
 }
 
 void TListLogsThread::ComboBox2ItemIndex() {
@@ -233,7 +229,7 @@ void TUploadLogThread::SaveToFile() {
     if (!error.empty())
         Form1->ShowError(QString::fromLatin1(Action()),
                          QStringLiteral("The log could not be saved to \"%1\":\n%2")
-                             .arg(QDir::toNativeSeparators(chosen.first()), local(error)));
+                             .arg(QDir::toNativeSeparators(chosen.first()), LocalText(error)));
 }
 
 void TUploadLogThread::QueueProgress(int position) {
@@ -244,7 +240,8 @@ void TUploadLogThread::QueueProgress(int position) {
         Form1,
         [progress] {
             progress->queued.store(false);
-            if (Form1) ShowLine(Form1->ProgressBar1, progress->maximum, progress->latest.load(std::memory_order_relaxed));
+            if (Form1)
+                ShowLine(Form1->ProgressBar1, progress->maximum, progress->latest.load(std::memory_order_relaxed));
         },
         Qt::QueuedConnection);
 }
@@ -278,7 +275,8 @@ void TUploadLogThread::Execute() {
         SetVal(static_cast<int>(dur_ >> 1));
         Synchronize(&TUploadLogThread::ProgressBar1Max);
 
-        Conversation c = ReadLog(port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
+        Conversation c = ReadLog(
+            port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
         if (!c.opened) {
             Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
             Synchronize(&TUploadLogThread::ButtonsTrue);
@@ -301,8 +299,9 @@ void TUploadLogThread::Execute() {
                    "\nNothing was saved.");
         } else {
             if (!problem.empty())
-                Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
-                       " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.");
+                Report(
+                    problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
+                    " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.");
             Synchronize(&TUploadLogThread::SaveToFile);
         }
         SetVal(0);
@@ -346,11 +345,12 @@ void TDeleteLogThread::Execute() {
         if (!c.opened) {
             failure = OpenFailureText(port_, c.open_error, "The log was not deleted.");
         } else if (!c.sent) {
-            failure = "The delete command could not be sent to the device on " + port_ + ": " +
-                      (c.end == ExchangeEnd::Overrun    ? "the device kept sending and never fell silent for it."
-                       : c.end == ExchangeEnd::LineLost ? "the connection was lost."
-                                                        : "the device did not take it (is it switched on and connected?).") +
-                      "\n\nThe log was not deleted.";
+            failure =
+                "The delete command could not be sent to the device on " + port_ + ": " +
+                (c.end == ExchangeEnd::Overrun    ? "the device kept sending and never fell silent for it."
+                 : c.end == ExchangeEnd::LineLost ? "the connection was lost."
+                                                  : "the device did not take it (is it switched on and connected?).") +
+                "\n\nThe log was not deleted.";
         } else if (c.end == ExchangeEnd::LineLost) {
             failure = "The connection to the device on " + port_ +
                       " was lost after the delete command.\n\nThe log may not have been deleted.";

@@ -51,6 +51,9 @@ protected:
     void Report(const std::string& text);
 };
 
+// Text of the system's 8-bit encoding (a port's name, a system's reason).
+QString LocalText(const std::string& s);
+
 // A line of the device as the view shows it: one byte a character, and a
 // NUL as a visible replacement character (the file keeps the NUL itself).
 QString ViewText(const std::string& line);
@@ -59,10 +62,10 @@ class TListLogsThread : public TWorker {
 public:
     // What a delete that ran just before this listing left to check.
     struct AfterDelete {
-        std::string name;      // the log it asked the device to delete
-        std::string file;      // its file name, as the question named it
-        std::string reply;     // the device's first reply line to "fs del"
-        bool reported = false; // the delete already told why it failed: no second word about it
+        std::string name;       // the log it asked the device to delete
+        std::string file;       // its file name, as the question named it
+        std::string reply;      // the device's first reply line to "fs del"
+        bool reported = false;  // the delete already told why it failed: no second word about it
     };
 
     // `after`: the delete this listing follows, if any.

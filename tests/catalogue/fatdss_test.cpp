@@ -12,15 +12,13 @@
 namespace {
 
 // A DOS date-time value written out field by field (the last is seconds / 2).
-std::uint32_t dos(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned min, unsigned half_seconds)
-{
+std::uint32_t dos(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned min, unsigned half_seconds) {
     return ((year - 1980U) << 25) | (month << 21) | (day << 16) | (hour << 11) | (min << 5) | half_seconds;
 }
 
 std::string line_of(std::uint32_t start, std::uint32_t stop) { return code_of(start) + " " + code_of(stop); }
 
-fatdss_t decode(const std::string& line)
-{
+fatdss_t decode(const std::string& line) {
     fatdss_t e;
     e.file = "kept.log";
     xfnd(line, &e);
@@ -31,8 +29,7 @@ fatdss_t decode(const std::string& line)
 
 // The worked example: EBQNYWG is 1255101386 = 0x4ACF53CA, 2017-06-15
 // 10:30:20; EBQOFQZ is 12:45:58, 2 h 15 min 38 s = 8138 s later.
-TEST(Decode, WorkedExampleAndItsTexts)
-{
+TEST(Decode, WorkedExampleAndItsTexts) {
     const fatdss_t e = decode("EBQNYWG EBQOFQZ");
     EXPECT_EQ(e.file, "kept.log");
     EXPECT_EQ(e.name, "EBQNYWG");
@@ -46,18 +43,23 @@ TEST(Decode, WorkedExampleAndItsTexts)
     EXPECT_EQ(file_name(zero.start), "1980_00_00_00_00_00.log");
 }
 
-TEST(CodeValue, DigitsWeightsAndWrap)
-{
+TEST(CodeValue, DigitsWeightsAndWrap) {
     const struct {
         std::string code;
         std::uint32_t value;
     } cases[] = {
-        {"AAAAAAB", 1U}, {"AAAAABA", 26U}, {"BAAAAAA", 308915776U},  // 26^6
-        {"NXMRLXV", 0xFFFFFFFFU}, {"NXMRLXW", 0U}, {"ZZZZZZZ", 3736842879U},  // 26^7 - 1 less 2^32
+        {"AAAAAAB", 1U},
+        {"AAAAABA", 26U},
+        {"BAAAAAA", 308915776U},  // 26^6
+        {"NXMRLXV", 0xFFFFFFFFU},
+        {"NXMRLXW", 0U},
+        {"ZZZZZZZ", 3736842879U},  // 26^7 - 1 less 2^32
         // Outside the alphabet the digit is the byte less 'A', unfolded and
         // wrapping; missing characters count as "A".
-        {"aAAAAAA", 32U * 308915776U}, {"AAAAA0A", static_cast<std::uint32_t>(-17 * 26)},
-        {"AAAAAA\xFF", static_cast<std::uint32_t>(-66)}, {"EBQNY", code_value("EBQNYAA")},
+        {"aAAAAAA", 32U * 308915776U},
+        {"AAAAA0A", static_cast<std::uint32_t>(-17 * 26)},
+        {"AAAAAA\xFF", static_cast<std::uint32_t>(-66)},
+        {"EBQNY", code_value("EBQNYAA")},
     };
     for (const auto& c : cases) EXPECT_EQ(code_value(c.code), c.value) << c.code;
     for (std::uint32_t v : {0U, 1U, 0x4ACF53CAU, 0x7FFFFFFFU, 0xFFFFFFFFU}) {
@@ -69,8 +71,7 @@ TEST(CodeValue, DigitsWeightsAndWrap)
 // Worked examples of second 60/62 (half-seconds 30/31): 58 of the same
 // minute at the start, 00 of the same minute (no carry) at the stop; leap
 // days and rejected dates, which give no duration.
-TEST(Decode, SecondsCorrectionsAndDurations)
-{
+TEST(Decode, SecondsCorrectionsAndDurations) {
     const struct {
         std::uint32_t start, stop;
         std::string start_text, stop_text;
@@ -104,8 +105,7 @@ TEST(Decode, SecondsCorrectionsAndDurations)
     EXPECT_EQ(t, 145731ULL * 864000000000ULL + 20000000ULL);
 }
 
-TEST(Split, WhiteSpaceAndShortLongMissingWords)
-{
+TEST(Split, WhiteSpaceAndShortLongMissingWords) {
     const struct {
         std::string line, name, stop;
     } cases[] = {
@@ -127,8 +127,7 @@ TEST(Split, WhiteSpaceAndShortLongMissingWords)
 // Sorting the listing as text (case-insensitively, duplicates dropped)
 // puts the logs in the order they were recorded. Starts are drawn with
 // valid seconds, so each reads as its own point in time.
-TEST(Order, SortedListOrderIsChronologicalOrder)
-{
+TEST(Order, SortedListOrderIsChronologicalOrder) {
     std::mt19937 rng(42);
     std::uniform_int_distribution<unsigned> year(1980, 2107), month(1, 12), day(1, 28), hour(0, 23), min(0, 57),
         half(0, 29);
@@ -158,16 +157,24 @@ TEST(Order, SortedListOrderIsChronologicalOrder)
 }
 
 // Only lines whose first two words are seven capital letters each name a log.
-TEST(LogLine, OnlyTwoSevenLetterCodesMakeALog)
-{
+TEST(LogLine, OnlyTwoSevenLetterCodesMakeALog) {
     const struct {
         std::string line;
         bool log;
     } cases[] = {
-        {"  JAMXZDE\tJAMXZHS  trailing words", true}, {std::string("JAMXZDE JAMXZHS\0junk", 20), true},
-        {"", false}, {"OK", false}, {"JAMXZDE", false}, {"JAMXZDE JAMXZH", false}, {"JAMXZDE JAMXZHSS", false},
-        {"jamxzde jamxzhs", false}, {"JAMXZD[ JAMXZHS", false}, {std::string("JAMX\0DE JAMXZHS", 15), false},
-        {"\xC4" "AMXZDE JAMXZHS", false},
+        {"  JAMXZDE\tJAMXZHS  trailing words", true},
+        {std::string("JAMXZDE JAMXZHS\0junk", 20), true},
+        {"", false},
+        {"OK", false},
+        {"JAMXZDE", false},
+        {"JAMXZDE JAMXZH", false},
+        {"JAMXZDE JAMXZHSS", false},
+        {"jamxzde jamxzhs", false},
+        {"JAMXZD[ JAMXZHS", false},
+        {std::string("JAMX\0DE JAMXZHS", 15), false},
+        {"\xC4"
+         "AMXZDE JAMXZHS",
+         false},
     };
     for (const auto& c : cases) EXPECT_EQ(is_log_line(c.line), c.log) << testing::PrintToString(c.line);
 }

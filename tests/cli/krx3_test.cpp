@@ -205,9 +205,11 @@ TEST_F(Krx3Test, WithoutAPortTheScansFirstPortIsTaken) {
 
     Spill(dir_ / "sim.reg",
           "Windows Registry Editor Version 5.00\r\n\r\n"
-          "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n\"\\\\Device\\\\VCP0\"=\"" + sim_.PortPath() +
+          "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n\"\\\\Device\\\\VCP0\"=\"" +
+              sim_.PortPath() +
               "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6015+A\\0000\\"
-              "Device Parameters]\r\n\"PortName\"=\"" + sim_.PortPath() + "\"\r\n\"LatencyTimer\"=dword:00000010\r\n");
+              "Device Parameters]\r\n\"PortName\"=\"" +
+              sim_.PortPath() + "\"\r\n\"LatencyTimer\"=dword:00000010\r\n");
     r = Krx3("list", "KRX3_REGISTRY=" + (dir_ / "sim.reg").string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;

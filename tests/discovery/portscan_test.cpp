@@ -55,19 +55,25 @@ TEST(PortScan, DeviceEntries) {
     } cases[] = {
         // Compared with the first device's port name, the PID 6001 cable
         // listing its latency timer first would take COM3 away.
-        {"foreign device after a match", SerialMap({"COM3", "COM4"}) + kGood +
-             Device("VID_0403+PID_6001+B2A", kLatencyOnly + "\"PortName\"=\"COM4\"\n"), {"COM3"}},
+        {"foreign device after a match",
+         SerialMap({"COM3", "COM4"}) + kGood +
+             Device("VID_0403+PID_6001+B2A", kLatencyOnly + "\"PortName\"=\"COM4\"\n"),
+         {"COM3"}},
         // Neither the empty name of a port whose map data is empty, nor the
         // port name of the device before it.
-        {"device without a port name", SerialMap({"", "COM3"}) + kGood + Device("VID_0403+PID_6015+B2A", kLatencyOnly) +
-             Device("VID_0403+PID_6001+C3A", kLatencyOnly), {"COM3"}},
+        {"device without a port name",
+         SerialMap({"", "COM3"}) + kGood + Device("VID_0403+PID_6015+B2A", kLatencyOnly) +
+             Device("VID_0403+PID_6001+C3A", kLatencyOnly),
+         {"COM3"}},
         {"no latency timer", SerialMap({"COM3"}) + Device("VID_0403+PID_6015+A1A", "\"PortName\"=\"COM3\"\n"), {}},
         {"port name case", SerialMap({"COM3"}) + Device("VID_0403+PID_6015+A1A", Names("com3")), {}},
         {"6001 decides last", SerialMap({"COM3"}) + kGood + Device("VID_0403+PID_6001+B2A", Names("COM3")), {}},
         {"6015 decides last", SerialMap({"COM3"}) + Device("VID_0403+PID_6001+B2A", Names("COM3")) + kGood, {"COM3"}},
         {"unparsable path clears", SerialMap({"COM3"}) + kGood + Device("ROOT_FTDI0000", Names("COM3")), {}},
-        {"other ports keep the match", SerialMap({"COM3"}) + kGood + Device("ROOT_FTDI0000", Names("COM8")) +
-             Device("VID_0403+PID_6001+B2A", Names("COM9")), {"COM3"}},
+        {"other ports keep the match",
+         SerialMap({"COM3"}) + kGood + Device("ROOT_FTDI0000", Names("COM8")) +
+             Device("VID_0403+PID_6001+B2A", Names("COM9")),
+         {"COM3"}},
         // Ids read as decimal up to four digits: "601C" reads 601, and
         // 0x0403 is not 403.
         {"601C", SerialMap({"COM3"}) + Device("VID_0403+PID_601C+A1A", Names("COM3")), {}},
@@ -77,7 +83,8 @@ TEST(PortScan, DeviceEntries) {
         {"instance 0001", SerialMap({"COM3"}) + Device("VID_0403+PID_6015+A1A", Names("COM3"), "0001"), {}},
     };
     for (const auto& c : cases) {
-        PortScanResult result = ScanPorts(*RecordedRegistryFromText("Windows Registry Editor Version 5.00\n\n" + c.body));
+        PortScanResult result =
+            ScanPorts(*RecordedRegistryFromText("Windows Registry Editor Version 5.00\n\n" + c.body));
         EXPECT_TRUE(result.map_exists) << c.why;
         EXPECT_EQ(result.ports, c.ports) << c.why;
     }

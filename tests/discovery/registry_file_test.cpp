@@ -103,7 +103,8 @@ TEST(RecordedRegistryText, Utf16AndRegedit4Exports) {
     EXPECT_NE(dump.find("\"LatencyTimer\"=\"16\""), std::string::npos) << dump;
     EXPECT_EQ(Dump(*sixteen), dump);
 
-    std::u16string text = u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"n\"=\"\u00e9\u20ac\U0001F600\"\r\n";
+    std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"n\"=\"\u00e9\u20ac\U0001F600\"\r\n";
     std::string bytes = "\xFF\xFE";
     for (char16_t c : text) {
         bytes += static_cast<char>(c & 0xFF);

@@ -65,9 +65,7 @@ public:
         AddTty(tty, device.string());
     }
 
-    void Write(const fs::path& file, const std::string& text) {
-        std::ofstream(root_ / "devices" / file) << text;
-    }
+    void Write(const fs::path& file, const std::string& text) { std::ofstream(root_ / "devices" / file) << text; }
 
 private:
     fs::path root_;

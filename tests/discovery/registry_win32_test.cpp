@@ -40,8 +40,8 @@ protected:
     void SetUp() override {
         ftdibus_was_there_ = KeyPresent(kFtdiBus);
         HKEY h = nullptr;
-        const LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kFtdiBus.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                        &h, nullptr);
+        const LONG rc =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kFtdiBus.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
         if (rc == ERROR_ACCESS_DENIED) GTEST_SKIP() << "no right to write the device keys (Windows)";
         ASSERT_EQ(rc, ERROR_SUCCESS);
         RegCloseKey(h);
@@ -64,9 +64,9 @@ protected:
         // Keys under HARDWARE live only in memory, and so must their children.
         const DWORD options = key.rfind(L"HARDWARE\\", 0) == 0 ? REG_OPTION_VOLATILE : 0;
         HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &h,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExW(h, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
         RegCloseKey(h);
     }

@@ -30,7 +30,10 @@ TEST_F(Framing, RepliesAreCutIntoLinesAtCarriageReturnsOnly) {
         {{"one\rtwo\rtail"}, "", "one", ExchangeEnd::LineEnd, {"one", "two"}},
         // Every byte of a line is kept, NUL and high bytes too; krx_cmd's
         // line is a C string and ends before a NUL.
-        {{std::string("ab\0cd", 5), high, std::string("\0x", 2), "z"}, "\r", "ab", ExchangeEnd::LineEnd,
+        {{std::string("ab\0cd", 5), high, std::string("\0x", 2), "z"},
+         "\r",
+         "ab",
+         ExchangeEnd::LineEnd,
          {std::string("ab\0cd", 5), high, std::string("\0x", 2), "z"}},
         // Lines longer than 255 are kept whole.
         {{l300, l256, "end"}, "\r", l300, ExchangeEnd::LineEnd, {l300, l256, "end"}},

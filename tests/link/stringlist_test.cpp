@@ -8,19 +8,28 @@
 
 using Lines = std::vector<std::string>;
 
-TEST(StringListCompare, IgnoresAsciiCaseOnly)
-{
+TEST(StringListCompare, IgnoresAsciiCaseOnly) {
     const struct {
         const char *a, *b;
         int sign;
     } cases[] = {
-        {"abc", "ABC", 0}, {"EBQNYWG", "ebqnywg", 0}, {"abc", "ABD", -1}, {"b", "A", 1}, {"ab", "abc", -1},
-        {"", "", 0}, {"", "A", -1},
+        {"abc", "ABC", 0},
+        {"EBQNYWG", "ebqnywg", 0},
+        {"abc", "ABD", -1},
+        {"b", "A", 1},
+        {"ab", "abc", -1},
+        {"", "", 0},
+        {"", "A", -1},
         // High bytes compare as unsigned and are not folded.
-        {"\xE9", "z", 1}, {"\x7F", "\x80", -1}, {"\xC9", "\xE9", -1},
+        {"\xE9", "z", 1},
+        {"\x7F", "\x80", -1},
+        {"\xC9", "\xE9", -1},
         // Letters fold to lower case: the signs between "Z" and "a" come
         // before every letter, whatever its case.
-        {"_", "a", -1}, {"_", "A", -1}, {"[", "Z", -1}, {"{", "z", 1},
+        {"_", "a", -1},
+        {"_", "A", -1},
+        {"[", "Z", -1},
+        {"{", "z", 1},
     };
     for (const auto& c : cases) {
         const int got = TStringList::Compare(c.a, c.b);
@@ -28,8 +37,7 @@ TEST(StringListCompare, IgnoresAsciiCaseOnly)
     }
 }
 
-TEST(StringList, SortedInsertAndDuplicateRule)
-{
+TEST(StringList, SortedInsertAndDuplicateRule) {
     TStringList list;
     for (const char* s : {"b", "a", "B", "b"}) {
         list.Add(s);
@@ -50,8 +58,7 @@ TEST(StringList, SortedInsertAndDuplicateRule)
     EXPECT_EQ(list.Lines(), (Lines{"", "Apple", "banana", "mango", "zebra", "\xE9t\xE9"}));
 }
 
-TEST(StringList, SwitchingSortOnSortsAndDropsDuplicates)
-{
+TEST(StringList, SwitchingSortOnSortsAndDropsDuplicates) {
     TStringList list;
     for (const char* s : {"delta", "Alpha", "charlie", "ALPHA", "bravo", "Delta", "alpha"}) {
         list.Add(s);
@@ -65,8 +72,7 @@ TEST(StringList, SwitchingSortOnSortsAndDropsDuplicates)
     EXPECT_EQ(list.Add("alpha"), 5);
 }
 
-TEST(StringList, IndexErrors)
-{
+TEST(StringList, IndexErrors) {
     TStringList list;
     list.Add("only");
     EXPECT_EQ(list[0], "only");

@@ -71,8 +71,8 @@ TEST(LogFile, WritesEveryByteOrNothing) {
     const struct {
         const char *what, *target;
         Lines lines;
-        qint64 room;         // 0: as much as needed
-        bool existing, ok;   // an older log is under the name; the save succeeds
+        qint64 room;        // 0: as much as needed
+        bool existing, ok;  // an older log is under the name; the save succeeds
     } cases[] = {
         {"NUL and bytes above 0x7F", "a.log", {"first", kNulAndHigh, "last"}, 0, false, true},
         {"empty lines keep their ends", "a.log", {"", "between", "", ""}, 0, false, true},
@@ -174,7 +174,8 @@ TEST(LogFile, ReadsPlainFilesOfBoundedSizeAndRefusesTheRestAtOnce) {
             EXPECT_EQ(lines, (Lines{"crlf", "", kNulAndHigh, "lf", "no end"}));
         } else {
             EXPECT_TRUE(lines.size() == 1 && lines[0].size() == kMaxLogFileBytes &&
-                        lines[0].find_first_not_of('\0') == std::string::npos) << "a file of the bound is read whole";
+                        lines[0].find_first_not_of('\0') == std::string::npos)
+                << "a file of the bound is read whole";
         }
     }
 }

@@ -28,8 +28,7 @@ public:
     // Waits for the end of the run; false when it did not end within `bound`.
     bool Finish(milliseconds bound) {
         const auto until = std::chrono::steady_clock::now() + bound;
-        while (!done_.load() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(milliseconds(5));
+        while (!done_.load() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(milliseconds(5));
         return done_.load();
     }
     Conversation result;
@@ -83,8 +82,12 @@ TEST_F(SessionTest, EachConversationSendsItsCommandsWithItsPauses) {
         milliseconds pause_before;  // from "fs stop" to the command
     } cases[] = {
         {"list", [&](const Pause& p) { return ListLogs(port, p); }, "fs list", milliseconds(100)},
-        {"read", [&](const Pause& p) { return ReadLog(port, name, [](int, std::size_t) {}, p); }, "fs read " + name,
-         milliseconds(0)},
+        {"read",
+         [&](const Pause& p) {
+             return ReadLog(
+                 port, name, [](int, std::size_t) {}, p);
+         },
+         "fs read " + name, milliseconds(0)},
         {"delete", [&](const Pause& p) { return DeleteLog(port, name, p); }, "fs del " + name, milliseconds(500)},
     };
     for (const Case& k : cases) {
@@ -108,12 +111,14 @@ TEST_F(SessionTest, RepliesComeBackWhole) {
 
     int calls = 0;
     const Conversation read = Talk([&](const Pause& p) {
-        return ReadLog(sim_.PortPath(), logs[0].start_code, [&](int, std::size_t) { ++calls; }, p);
+        return ReadLog(
+            sim_.PortPath(), logs[0].start_code, [&](int, std::size_t) { ++calls; }, p);
     });
     EXPECT_EQ(read.reply.Lines(), logs[0].lines);
     EXPECT_EQ(calls, 40);
 
-    const Conversation deleted = Talk([&](const Pause& p) { return DeleteLog(sim_.PortPath(), logs[0].start_code, p); });
+    const Conversation deleted =
+        Talk([&](const Pause& p) { return DeleteLog(sim_.PortPath(), logs[0].start_code, p); });
     ASSERT_EQ(deleted.reply.Count(), 1);
     EXPECT_EQ(deleted.reply.Get(0), "ok");
     EXPECT_EQ(sim_.Logs().size(), 2u);
@@ -129,8 +134,8 @@ TEST_F(SessionTest, FaultsEndTheConversationAndSayHow) {
         std::size_t commands;
     } cases[] = {
         {"a silent device", [](krx3sim::Behaviour& b) { b.silent = true; }, true, ExchangeEnd::Silence, 3},
-        {"a hang-up in the log", [](krx3sim::Behaviour& b) { b.close_after_bytes = 200; }, false,
-         ExchangeEnd::LineLost, 3},
+        {"a hang-up in the log", [](krx3sim::Behaviour& b) { b.close_after_bytes = 200; }, false, ExchangeEnd::LineLost,
+         3},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
@@ -138,8 +143,10 @@ TEST_F(SessionTest, FaultsEndTheConversationAndSayHow) {
         krx3sim::Behaviour b = sim.GetBehaviour();
         k.behave(b);
         sim.SetBehaviour(b);
-        const Conversation c =
-            Talk([&](const Pause& p) { return ReadLog(sim.PortPath(), name, [](int, std::size_t) {}, p); });
+        const Conversation c = Talk([&](const Pause& p) {
+            return ReadLog(
+                sim.PortPath(), name, [](int, std::size_t) {}, p);
+        });
         EXPECT_TRUE(c.opened);
         EXPECT_EQ(c.Silent(), k.silent);
         EXPECT_EQ(c.end, k.end);

@@ -40,7 +40,8 @@ TEST(SimulatorLogs, SampleLogsFollowTheirWorkedExample) {
 TEST(SimulatorLogs, LogsFromFolderTakeStartFromTheFileNameOrTheFileTime) {
     const fs::path dir = fs::temp_directory_path() / ("krx3sim_" + std::to_string(std::random_device()()));
     ASSERT_TRUE(fs::create_directory(dir));
-    std::ofstream(dir / "2019_03_04_05_06_08.log", std::ios::binary) << "2019-03-04 05:06:08;a=1\r\n2019-03-04 07:00:00;a=2\r\n";
+    std::ofstream(dir / "2019_03_04_05_06_08.log", std::ios::binary)
+        << "2019-03-04 05:06:08;a=1\r\n2019-03-04 07:00:00;a=2\r\n";
     std::ofstream(dir / "field.log", std::ios::binary) << "no stamp\r\n";
     std::ofstream(dir / "notes.txt") << "not a log\n";
     const auto logs = krx3sim::LogsFromFolder(dir.string());
@@ -54,7 +55,8 @@ TEST(SimulatorLogs, LogsFromFolderTakeStartFromTheFileNameOrTheFileTime) {
     const std::tm tm = *std::localtime(&now);
     std::uint64_t start = 0, stop = 0, written = 0;
     ASSERT_TRUE(fat_file_time(code_value(logs[1].start_code), &start));
-    ASSERT_TRUE(fat_file_time(dos_value(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec), &written));
+    ASSERT_TRUE(fat_file_time(dos_value(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec),
+                              &written));
     EXPECT_LT(start > written ? start - written : written - start, 5 * 10000000ULL) << label(logs[1].start_code);
     ASSERT_TRUE(fat_file_time(code_value(logs[1].stop_code), &stop));
     EXPECT_EQ(stop - start, 10 * 10000000ULL);

@@ -23,37 +23,40 @@ constexpr auto kBound = 10s;
 class LoopDispatcher : public UiDispatcher {
 public:
     LoopDispatcher() : loop_([this] { Loop(); }) {}
-    ~LoopDispatcher() override
-    {
+    ~LoopDispatcher() override {
         Set([this] { stop_ = true; });
         loop_.join();
     }
-    void Post(std::function<void()> task) override
-    {
+    void Post(std::function<void()> task) override {
         Set([&] {
             queue_.push_back(std::move(task));
             ++posted_;
         });
     }
-    void Hold(bool held) { Set([&] { held_ = held; }); }
-    bool WaitPosted(int count) { return WaitFor([&] { return posted_ >= count; }); }
-    bool WaitIdle() { return WaitFor([&] { return queue_.empty() && !busy_; }); }
+    void Hold(bool held) {
+        Set([&] { held_ = held; });
+    }
+    bool WaitPosted(int count) {
+        return WaitFor([&] { return posted_ >= count; });
+    }
+    bool WaitIdle() {
+        return WaitFor([&] { return queue_.empty() && !busy_; });
+    }
     std::thread::id Id() const { return loop_.get_id(); }
 
 private:
-    template <class F> void Set(F change)
-    {
+    template <class F>
+    void Set(F change) {
         std::lock_guard<std::mutex> lock(mutex_);
         change();
         changed_.notify_all();
     }
-    template <class P> bool WaitFor(P done)
-    {
+    template <class P>
+    bool WaitFor(P done) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, kBound, done);
     }
-    void Loop()
-    {
+    void Loop() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return stop_ || (!held_ && !queue_.empty()); });
@@ -82,19 +85,16 @@ private:
 // under the lock: the waiter may destroy the latch once it has it back.
 class Latch {
 public:
-    void Open()
-    {
+    void Open() {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = true;
         changed_.notify_all();
     }
-    bool Wait()
-    {
+    bool Wait() {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, kBound, [&] { return open_; });
     }
-    bool IsOpen()
-    {
+    bool IsOpen() {
         std::lock_guard<std::mutex> lock(mutex_);
         return open_;
     }

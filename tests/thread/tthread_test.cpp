@@ -22,15 +22,16 @@ constexpr int kDay = 24 * 3600 * 1000;
 class Worker : public TThread, public TWorkerSlots {
 public:
     Worker(std::function<void(Worker&)> body, std::string* end, Latch* finished)
-        : TThread(true), body_(std::move(body)), end_(end), finished_(finished) { ++alive; }
+        : TThread(true), body_(std::move(body)), end_(end), finished_(finished) {
+        ++alive;
+    }
     ~Worker() override { --alive; }
     static inline std::atomic<int> alive{0};
     using TThread::Sleep;
     using TThread::Synchronize;
 
 protected:
-    void Execute() override
-    {
+    void Execute() override {
         try {
             body_(*this);
             *end_ = "done";
@@ -51,16 +52,15 @@ private:
 class ThreadTest : public ::testing::Test {
 protected:
     void SetUp() override { TThread::SetDispatcher(&dispatcher_); }
-    void TearDown() override
-    {
+    void TearDown() override {
         TThread::TerminateAll();
         EXPECT_TRUE(TThread::WaitForAll(kBound));
         TThread::SetDispatcher(nullptr);
         EXPECT_EQ(Worker::alive, 0) << "a worker was not deleted";
     }
     // Runs `body` on a new worker and returns how it ended.
-    std::string Run(std::function<void(Worker&)> body, const std::function<void()>& meanwhile = [] {})
-    {
+    std::string Run(
+        std::function<void(Worker&)> body, const std::function<void()>& meanwhile = [] {}) {
         std::string end;
         Latch finished;
         (new Worker(std::move(body), &end, &finished))->Resume();
@@ -76,19 +76,21 @@ protected:
 
 // Each step runs on the UI thread and Synchronize returns after it; a step's
 // exception is thrown again in the worker.
-TEST_F(ThreadTest, StepsRunOnTheUiThreadAndSynchronizeWaitsForThem)
-{
+TEST_F(ThreadTest, StepsRunOnTheUiThreadAndSynchronizeWaitsForThem) {
     std::vector<std::string> seen;
-    EXPECT_EQ(Run([&](Worker& w) {
-        for (int i = 0; i < 50; ++i) {
-            w.SetStr("line " + std::to_string(i));
-            w.Synchronize([&] {
-                seen.push_back(w.GetStr() + (std::this_thread::get_id() == dispatcher_.Id() ? "" : " elsewhere"));
-            });
-            if (seen.size() != static_cast<std::size_t>(i + 1)) throw std::runtime_error("returned before its step");
-        }
-        w.Synchronize([] { throw std::runtime_error("step failed"); });
-    }), "step failed");
+    EXPECT_EQ(
+        Run([&](Worker& w) {
+            for (int i = 0; i < 50; ++i) {
+                w.SetStr("line " + std::to_string(i));
+                w.Synchronize([&] {
+                    seen.push_back(w.GetStr() + (std::this_thread::get_id() == dispatcher_.Id() ? "" : " elsewhere"));
+                });
+                if (seen.size() != static_cast<std::size_t>(i + 1))
+                    throw std::runtime_error("returned before its step");
+            }
+            w.Synchronize([] { throw std::runtime_error("step failed"); });
+        }),
+        "step failed");
     ASSERT_EQ(seen.size(), 50U);
     EXPECT_EQ(seen[49], "line 49");
 }
@@ -96,8 +98,7 @@ TEST_F(ThreadTest, StepsRunOnTheUiThreadAndSynchronizeWaitsForThem)
 // A step that cannot run, because the worker was terminated while it was
 // queued, because there is no dispatcher, or because the dispatcher went
 // away with it queued, is never run and the worker unwinds.
-TEST_F(ThreadTest, AStepThatCannotRunIsAbandoned)
-{
+TEST_F(ThreadTest, AStepThatCannotRunIsAbandoned) {
     for (int how = 0; how < 3; ++how) {
         SCOPED_TRACE(how);
         auto own = std::make_unique<LoopDispatcher>();
@@ -121,47 +122,51 @@ TEST_F(ThreadTest, AStepThatCannotRunIsAbandoned)
 }
 
 // TerminateAll during a step lets the step finish; the next one is refused.
-TEST_F(ThreadTest, TerminateWhileRunningWaitsForTheStep)
-{
+TEST_F(ThreadTest, TerminateWhileRunningWaitsForTheStep) {
     Latch step_started, release_step;
     std::atomic<bool> step_finished{false}, returned_after_step{false};
-    EXPECT_EQ(Run([&](Worker& w) {
-        w.Synchronize([&] {
-            step_started.Open();
-            release_step.Wait();
-            step_finished = true;
-        });
-        returned_after_step = step_finished.load();
-        w.Synchronize([] {});
-    }, [&] {
-        ASSERT_TRUE(step_started.Wait());
-        TThread::TerminateAll();
-        EXPECT_EQ(TThread::RunningCount(), 1);
-        release_step.Open();
-    }), "terminated");
+    EXPECT_EQ(Run(
+                  [&](Worker& w) {
+                      w.Synchronize([&] {
+                          step_started.Open();
+                          release_step.Wait();
+                          step_finished = true;
+                      });
+                      returned_after_step = step_finished.load();
+                      w.Synchronize([] {});
+                  },
+                  [&] {
+                      ASSERT_TRUE(step_started.Wait());
+                      TThread::TerminateAll();
+                      EXPECT_EQ(TThread::RunningCount(), 1);
+                      release_step.Open();
+                  }),
+              "terminated");
     EXPECT_TRUE(returned_after_step);
 }
 
 // Sleep ends early on TerminateAll, for every sleeper; after it, Sleep and
 // Synchronize throw at once.
-TEST_F(ThreadTest, TerminateAllWakesEverySleeper)
-{
+TEST_F(ThreadTest, TerminateAllWakesEverySleeper) {
     constexpr int kWorkers = 8;
     std::atomic<int> asleep{0}, thrown{0};
     Latch all_asleep;
     std::vector<std::string> ends(kWorkers);
     std::vector<Latch> finished(kWorkers);
     for (int i = 0; i < kWorkers; ++i) {
-        (new Worker([&](Worker& w) {
-            w.Sleep(1);
-            if (++asleep == kWorkers) all_asleep.Open();
-            try {
-                w.Sleep(kDay);
-            } catch (const EThreadTerminated&) {
-                ++thrown;
-            }
-            w.Sleep(kDay);
-        }, &ends[static_cast<std::size_t>(i)], &finished[static_cast<std::size_t>(i)]))->Resume();
+        (new Worker(
+             [&](Worker& w) {
+                 w.Sleep(1);
+                 if (++asleep == kWorkers) all_asleep.Open();
+                 try {
+                     w.Sleep(kDay);
+                 } catch (const EThreadTerminated&) {
+                     ++thrown;
+                 }
+                 w.Sleep(kDay);
+             },
+             &ends[static_cast<std::size_t>(i)], &finished[static_cast<std::size_t>(i)]))
+            ->Resume();
     }
     ASSERT_TRUE(all_asleep.Wait());
     EXPECT_EQ(TThread::RunningCount(), kWorkers);
@@ -175,14 +180,12 @@ TEST_F(ThreadTest, TerminateAllWakesEverySleeper)
 // A kept worker runs once however often resumed; its destructor
 // terminates a run still going and waits for it. An exception of any kind
 // escaping Execute is contained.
-TEST_F(ThreadTest, KeptWorkersAndEscapingExceptions)
-{
+TEST_F(ThreadTest, KeptWorkersAndEscapingExceptions) {
     // Only locals once the owner may be deleting it: its destructor waits
     // for the run, but the derived part is already gone.
     struct Kept : TThread {
         Kept(Latch* in_run, std::atomic<int>* runs) : TThread(true), in_run_(in_run), runs_(runs) {}
-        void Execute() override
-        {
+        void Execute() override {
             std::atomic<int>* runs = runs_;
             ++*runs;
             in_run_->Open();
@@ -209,8 +212,7 @@ TEST_F(ThreadTest, KeptWorkersAndEscapingExceptions)
 
     struct Throwing : TThread {
         explicit Throwing(bool as_int) : TThread(true), as_int_(as_int) {}
-        void Execute() override
-        {
+        void Execute() override {
             if (as_int_) throw 7;
             throw std::logic_error("escaped");
         }

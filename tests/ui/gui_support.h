@@ -33,8 +33,7 @@
 #include "tthread.h"
 
 // Runs the event loop until `done` holds, at most `bound`.
-bool WaitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
 
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has

@@ -116,7 +116,7 @@ TEST_F(RunTest, ListsEarliestFirstAndEachEntryShowsItsOwnLog) {
     EXPECT_EQ(usable(), std::vector<bool>(7, false)) << "buttons or boxes usable during the run";
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(ComboItems(w.ComboBox2), (std::vector<QString>{"2017-06-15  10:30:20", "2019-12-31  23:59:58",
-                                                            "2021-02-01  08:30:00", "2021-02-01  08:30:00"}));
+                                                             "2021-02-01  08:30:00", "2021-02-01  08:30:00"}));
     const struct {
         int index;
         const char *file, *start, *stop, *dur;
@@ -207,7 +207,10 @@ TEST_F(RunTest, ASecondClickStartsNoSecondRun) {
 // port is free while the dialog and a report show. View Log reads the file
 // back, ignores a missing one and reports one it cannot read.
 TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
-    const Lines odd = {"T=21.5\xB0" "C;note=caf\xE9", "", std::string(300, 'x') + "|end", "\x80\x81\xFE\xFF tail"};
+    const Lines odd = {
+        "T=21.5\xB0"
+        "C;note=caf\xE9",
+        "", std::string(300, 'x') + "|end", "\x80\x81\xFE\xFF tail"};
     const Lines nul = {std::string("a\0b", 3), std::string("\0", 1), "after"};
     const struct {
         const char* what;
@@ -295,9 +298,9 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         const char* what;
         Run run;
         std::function<void(krx3sim::Behaviour&)> behave;
-        int port;                 // 0: the device's, 1: a missing one, 2: held by another opener
-        const char* fail_at;      // a step of the run that throws, or nullptr
-        bool save_fails;          // the upload is saved where no file can be written
+        int port;                       // 0: the device's, 1: a missing one, 2: held by another opener
+        const char* fail_at;            // a step of the run that throws, or nullptr
+        bool save_fails;                // the upload is saved where no file can be written
         std::vector<std::string> told;  // "$port" stands for the port
     } cases[] = {
         {"list: missing port", kList, none, 1, nullptr, false, {"$port", MissingPortReason(), "No logs were listed"}},
@@ -307,11 +310,26 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         {"list: silent device", kList, silent, 0, nullptr, false, {"$port", "did not answer"}},
         {"upload: silent device", kUpload, silent, 0, nullptr, false, {"$port", "did not answer"}},
         {"delete: silent device", kDelete, silent, 0, nullptr, false, {"did not answer", "may not have been deleted"}},
-        {"delete: the line drops", kDelete, [](krx3sim::Behaviour& b) { b.close_after_bytes = 0; }, 0, nullptr, false,
+        {"delete: the line drops",
+         kDelete,
+         [](krx3sim::Behaviour& b) { b.close_after_bytes = 0; },
+         0,
+         nullptr,
+         false,
          {"could not be sent", "not deleted"}},
-        {"delete: refused with a reply", kDelete, refused("ERR 5 cannot delete"), 0, nullptr, false,
+        {"delete: refused with a reply",
+         kDelete,
+         refused("ERR 5 cannot delete"),
+         0,
+         nullptr,
+         false,
          {"did not delete", "2021_02_01_08_30_00.log", "ERR 5 cannot delete"}},
-        {"delete: refused without a reply", kDelete, refused(""), 0, nullptr, false,
+        {"delete: refused without a reply",
+         kDelete,
+         refused(""),
+         0,
+         nullptr,
+         false,
          {"did not delete", "no immediate reply"}},
         {"upload: the save fails", kUpload, none, 0, nullptr, true, {"not-a-folder", PathNotFoundReason()}},
         {"list: an error inside", kList, none, 0, "listed", false, {"listing failed", "decoder exploded"}},
@@ -399,11 +417,13 @@ TEST_F(RunTest, ClosingDuringARunEndsItPromptly) {
         ASSERT_TRUE(WaitFor([&] { return sim.Commands().size() >= 3; }));
         if (c.upload) {
             bool part_way = false;
-            ASSERT_TRUE(WaitFor([&] {
-                const int v = w.ProgressBar1->value();
-                part_way = part_way || (v > 0 && v < w.ProgressBar1->maximum());
-                return v > 0 && v == w.ProgressBar1->maximum();
-            }, milliseconds(30000)));
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    const int v = w.ProgressBar1->value();
+                    part_way = part_way || (v > 0 && v < w.ProgressBar1->maximum());
+                    return v > 0 && v == w.ProgressBar1->maximum();
+                },
+                milliseconds(30000)));
             EXPECT_EQ(w.ProgressBar1->maximum(), c.maximum);
             EXPECT_EQ(part_way, c.maximum > 1) << "the bar jumped to full";
             EXPECT_TRUE(ViewLines().empty()) << "the view fills after the reply";
@@ -461,7 +481,7 @@ TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     const auto del =
         std::find_if(commands.begin(), commands.end(), [&](const auto& k) { return k.text == "fs del " + name; });
     ASSERT_TRUE(del != commands.end() && del != commands.begin());
-    EXPECT_TRUE(
-        std::any_of(ticks.begin(), ticks.end(), [&](auto t) { return t > (del - 1)->arrived && t < del->arrived; }))
-        << "the window stood still during the pause before the delete";
+    EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(), [&](auto t) {
+        return t > (del - 1)->arrived && t < del->arrived;
+    })) << "the window stood still during the pause before the delete";
 }

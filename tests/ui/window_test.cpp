@@ -13,7 +13,8 @@ std::string Adapter(const std::string& key, const std::string& port) {
 }
 
 std::string Registry(const std::vector<std::string>& ports, const std::string& devices) {
-    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n";
+    std::string text =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n";
     for (std::size_t i = 0; i < ports.size(); ++i)
         text += "\"\\\\Device\\\\VCP" + std::to_string(i) + "\"=\"" + ports[i] + "\"\n";
     return text + "\n" + devices;
@@ -115,9 +116,8 @@ TEST_F(WindowTest, ScanAndChoiceOfAPort) {
 
 TEST_F(WindowTest, AnErrorInAHandlerIsShownAndTheProgramGoesOn) {
     TForm1& w = Open(Registry({"COM3", "COM10"}, kCom3 + kCom10));
-    TForm1::SetRegistryFactory([]() -> std::unique_ptr<RegistrySource> {
-        throw std::runtime_error("Registry key unreadable");
-    });
+    TForm1::SetRegistryFactory(
+        []() -> std::unique_ptr<RegistrySource> { throw std::runtime_error("Registry key unreadable"); });
     ModalAnswers answers;
     answers.Add(ModalAnswers::ClickOk());
     QTest::mouseClick(w.Button1, Qt::LeftButton);

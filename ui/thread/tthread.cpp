@@ -15,16 +15,14 @@ struct Registry {
     int running = 0;
 };
 
-Registry& registry()
-{
+Registry& registry() {
     static Registry* const instance = new Registry;
     return *instance;
 }
 
 // The dispatcher is used under this mutex, so that once SetDispatcher(nullptr)
 // has returned no Post reaches the old dispatcher any more.
-std::mutex& dispatcher_mutex()
-{
+std::mutex& dispatcher_mutex() {
     static std::mutex* const instance = new std::mutex;
     return *instance;
 }
@@ -45,20 +43,16 @@ struct TThread::SyncState {
     std::exception_ptr error;
 };
 
-TThread::TThread(bool)
-{
-}
+TThread::TThread(bool) {}
 
-TThread::~TThread()
-{
+TThread::~TThread() {
     Terminate();
     Registry& reg = registry();
     std::unique_lock<std::mutex> lock(reg.mutex);
     reg.changed.wait(lock, [&] { return reg.live.count(this) == 0; });
 }
 
-void TThread::Resume()
-{
+void TThread::Resume() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (started_) {
@@ -85,8 +79,7 @@ void TThread::Resume()
     }
 }
 
-void TThread::Run()
-{
+void TThread::Run() {
     {
         // Resume() is done with thread_ once it lets go of the mutex.
         std::lock_guard<std::mutex> lock(mutex_);
@@ -118,8 +111,7 @@ void TThread::Run()
     reg.changed.notify_all();
 }
 
-void TThread::Terminate()
-{
+void TThread::Terminate() {
     std::shared_ptr<SyncState> sync;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -134,21 +126,18 @@ void TThread::Terminate()
     }
 }
 
-void TThread::SetDispatcher(UiDispatcher* dispatcher)
-{
+void TThread::SetDispatcher(UiDispatcher* dispatcher) {
     std::lock_guard<std::mutex> lock(dispatcher_mutex());
     g_dispatcher = dispatcher;
 }
 
-int TThread::RunningCount()
-{
+int TThread::RunningCount() {
     Registry& reg = registry();
     std::lock_guard<std::mutex> lock(reg.mutex);
     return reg.running;
 }
 
-void TThread::TerminateAll()
-{
+void TThread::TerminateAll() {
     Registry& reg = registry();
     // Holding the lock keeps every listed worker alive: a worker leaves the
     // list under this lock before it deletes itself.
@@ -158,15 +147,13 @@ void TThread::TerminateAll()
     }
 }
 
-bool TThread::WaitForAll(std::chrono::milliseconds bound)
-{
+bool TThread::WaitForAll(std::chrono::milliseconds bound) {
     Registry& reg = registry();
     std::unique_lock<std::mutex> lock(reg.mutex);
     return reg.changed.wait_for(lock, bound, [&] { return reg.running == 0; });
 }
 
-void TThread::Synchronize(const std::function<void()>& step)
-{
+void TThread::Synchronize(const std::function<void()>& step) {
     auto state = std::make_shared<SyncState>();
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -177,32 +164,31 @@ void TThread::Synchronize(const std::function<void()>& step)
     }
     struct ForgetSync {
         TThread* self;
-        ~ForgetSync()
-        {
+        ~ForgetSync() {
             std::lock_guard<std::mutex> lock(self->mutex_);
             self->sync_.reset();
         }
     } forget{this};
 
+    PostStep(state, step);
+    AwaitStep(*state);
+}
+
+void TThread::PostStep(const std::shared_ptr<SyncState>& state, const std::function<void()>& step) {
     // What the dispatcher carries. If the dispatcher drops it unrun (it is
     // being torn down), the waiting worker is released as if terminated.
     struct Ticket {
-        Ticket(std::shared_ptr<SyncState> s, const std::function<void()>& f)
-            : state(std::move(s)), step(f)
-        {
-        }
+        Ticket(std::shared_ptr<SyncState> s, const std::function<void()>& f) : state(std::move(s)), step(f) {}
         Ticket(const Ticket&) = delete;
         Ticket& operator=(const Ticket&) = delete;
-        ~Ticket()
-        {
+        ~Ticket() {
             std::lock_guard<std::mutex> lock(state->mutex);
             if (state->phase == SyncState::Phase::queued) {
                 state->phase = SyncState::Phase::abandoned;
                 state->changed.notify_all();
             }
         }
-        void Run()
-        {
+        void Run() {
             {
                 std::lock_guard<std::mutex> lock(state->mutex);
                 if (state->phase != SyncState::Phase::queued) {
@@ -229,37 +215,36 @@ void TThread::Synchronize(const std::function<void()>& step)
         std::function<void()> step;
     };
 
-    {
-        auto ticket = std::make_shared<Ticket>(state, step);
-        std::lock_guard<std::mutex> lock(dispatcher_mutex());
-        if (g_dispatcher == nullptr) {
-            throw EThreadTerminated();
-        }
-        g_dispatcher->Post([ticket] { ticket->Run(); });
+    auto ticket = std::make_shared<Ticket>(state, step);
+    std::lock_guard<std::mutex> lock(dispatcher_mutex());
+    if (g_dispatcher == nullptr) {
+        throw EThreadTerminated();
     }
+    g_dispatcher->Post([ticket] { ticket->Run(); });
+}
 
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->changed.wait(lock, [&] {
-        return state->phase == SyncState::Phase::done || state->phase == SyncState::Phase::abandoned ||
-               (state->cancel && state->phase == SyncState::Phase::queued);
+void TThread::AwaitStep(SyncState& state) {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    state.changed.wait(lock, [&] {
+        return state.phase == SyncState::Phase::done || state.phase == SyncState::Phase::abandoned ||
+               (state.cancel && state.phase == SyncState::Phase::queued);
     });
-    if (state->phase != SyncState::Phase::done) {
-        state->phase = SyncState::Phase::abandoned;
+    if (state.phase != SyncState::Phase::done) {
+        state.phase = SyncState::Phase::abandoned;
         throw EThreadTerminated();
     }
     // The worker takes the step's exception over alone: the UI side may drop
     // its share of the state at any moment, and the exception object's own
     // reference count is invisible to ThreadSanitizer.
-    std::exception_ptr error = state->error;
-    state->error = nullptr;
+    std::exception_ptr error = state.error;
+    state.error = nullptr;
     lock.unlock();
     if (error) {
         std::rethrow_exception(error);
     }
 }
 
-void TThread::Sleep(int milliseconds)
-{
+void TThread::Sleep(int milliseconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock<std::mutex> lock(mutex_);
     if (wake_.wait_until(lock, deadline, [this] { return terminated_; })) {

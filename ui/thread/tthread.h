@@ -92,6 +92,11 @@ private:
     struct SyncState;
 
     void Run();
+    // Hands `step` to the dispatcher; throws EThreadTerminated without one.
+    static void PostStep(const std::shared_ptr<SyncState>& state, const std::function<void()>& step);
+    // Waits until the step has run (rethrowing what it threw), was dropped,
+    // or the worker was asked to terminate while it still waited in the queue.
+    static void AwaitStep(SyncState& state);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
