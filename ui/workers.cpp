@@ -32,6 +32,26 @@ void TWorker::RichEdit1Clear() { Form1->RichEdit1->clear(); }
 
 void TWorker::ShowError() { Form1->ShowError(QString::fromLatin1(Action()), LocalText(GetStr())); }
 
+void TWorker::Guarded(const std::function<void()>& run, const std::function<void()>& tidy,
+                      const std::function<void()>& done, const char* what) {
+    try {
+        run();
+    } catch (const EThreadTerminated&) {
+        // The window is closing: nothing more to show.
+    } catch (const std::exception& e) {
+        const std::string error = e.what();
+        try {
+            tidy();
+        } catch (...) {
+        }
+        Report(std::string("The ") + what + " failed: " + error);
+        try {
+            done();
+        } catch (...) {
+        }
+    }
+}
+
 void TWorker::Report(const std::string& text) {
     try {
         SetStr(text);
@@ -144,46 +164,37 @@ void TListLogsThread::Execute() {
         return;
     }
     const std::string port = selport;
-    try {
-        Synchronize(&TListLogsThread::ButtonsFalse);
-        list->Clear();
-        Synchronize(&TListLogsThread::ComboBox2Clear);
-        Synchronize(&TListLogsThread::RichEdit1Clear);
+    Guarded(
+        [&] {
+            Synchronize(&TListLogsThread::ButtonsFalse);
+            list->Clear();
+            Synchronize(&TListLogsThread::ComboBox2Clear);
+            Synchronize(&TListLogsThread::RichEdit1Clear);
 
-        // After a delete that already told why it failed, the listing's own
-        // failures have the same cause: they are not told twice.
-        const bool quiet = after_ && after_->reported;
-        Conversation c = ListLogs(port, Pauses());
-        if (!c.opened) {
-            NoEntries();
-            if (!quiet) Report(OpenFailureText(port, c.open_error, "No logs were listed."));
+            // After a delete that already told why it failed, the listing's
+            // own failures have the same cause: they are not told twice.
+            const bool quiet = after_ && after_->reported;
+            Conversation c = ListLogs(port, Pauses());
+            if (!c.opened) {
+                NoEntries();
+                if (!quiet) Report(OpenFailureText(port, c.open_error, "No logs were listed."));
+                Synchronize(&TListLogsThread::ButtonsTrue);
+                return;
+            }
+            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+            if (Checkpoint) Checkpoint("listed");
+
+            const std::vector<std::string> other = ShowLogs(c);
+            ReportListing(port, c, other, quiet);
             Synchronize(&TListLogsThread::ButtonsTrue);
-            return;
-        }
-        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
-        if (Checkpoint) Checkpoint("listed");
-
-        const std::vector<std::string> other = ShowLogs(c);
-        ReportListing(port, c, other, quiet);
-        Synchronize(&TListLogsThread::ButtonsTrue);
-    } catch (const EThreadTerminated&) {
-        CloseCom();
-    } catch (const std::exception& e) {
-        CloseCom();
-        const std::string what = e.what();
-        try {
+        },
+        [this] {
             list_state = 0;
             if (list) list->Clear();
             Synchronize(&TListLogsThread::ComboBox2Clear);
             NoEntries();
-        } catch (...) {
-        }
-        Report("The listing failed: " + what);
-        try {
-            Synchronize(&TListLogsThread::ButtonsTrue);
-        } catch (...) {
-        }
-    }
+        },
+        [this] { Synchronize(&TListLogsThread::ButtonsTrue); }, "listing");
 }
 
 // ------------------------------------------------------- TUploadLogThread
@@ -266,63 +277,54 @@ void TUploadLogThread::ShowInView() {
 }
 
 void TUploadLogThread::Execute() {
-    try {
-        Synchronize(&TUploadLogThread::ButtonsFalse);
-        Synchronize(&TUploadLogThread::RichEdit1Clear);
+    Guarded(
+        [&] {
+            Synchronize(&TUploadLogThread::ButtonsFalse);
+            Synchronize(&TUploadLogThread::RichEdit1Clear);
 
-        SetVal(0);
-        Synchronize(&TUploadLogThread::ProgressBar1Pos);
-        SetVal(static_cast<int>(dur_ >> 1));
-        Synchronize(&TUploadLogThread::ProgressBar1Max);
-
-        Conversation c = ReadLog(
-            port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
-        if (!c.opened) {
-            Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
-            Synchronize(&TUploadLogThread::ButtonsTrue);
-            return;
-        }
-        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
-        lines_ = std::move(c.reply);
-        if (Checkpoint) Checkpoint("uploaded");
-
-        ShowInView();
-        if (Checkpoint) Checkpoint("shown");
-
-        const std::vector<std::string>& lines = lines_.Lines();
-        const std::string problem = ExchangeProblem(c.end, "upload");
-        incomplete_ = !problem.empty();
-        if (c.Silent() && problem.empty()) {
-            Report(NoAnswerText(port_, "Nothing was uploaded."));
-        } else if (lines.empty()) {
-            Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
-                   "\nNothing was saved.");
-        } else {
-            if (!problem.empty())
-                Report(
-                    problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
-                    " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.");
-            Synchronize(&TUploadLogThread::SaveToFile);
-        }
-        SetVal(0);
-        Synchronize(&TUploadLogThread::ProgressBar1Pos);
-        Synchronize(&TUploadLogThread::ButtonsTrue);
-    } catch (const EThreadTerminated&) {
-        CloseCom();
-    } catch (const std::exception& e) {
-        CloseCom();
-        const std::string what = e.what();
-        try {
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
-        } catch (...) {
-        }
-        Report("The upload failed: " + what);
-        try {
+            SetVal(static_cast<int>(dur_ >> 1));
+            Synchronize(&TUploadLogThread::ProgressBar1Max);
+
+            Conversation c = ReadLog(
+                port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
+            if (!c.opened) {
+                Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
+                Synchronize(&TUploadLogThread::ButtonsTrue);
+                return;
+            }
+            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+            lines_ = std::move(c.reply);
+            if (Checkpoint) Checkpoint("uploaded");
+
+            ShowInView();
+            if (Checkpoint) Checkpoint("shown");
+
+            const std::vector<std::string>& lines = lines_.Lines();
+            const std::string problem = ExchangeProblem(c.end, "upload");
+            incomplete_ = !problem.empty();
+            if (c.Silent() && problem.empty()) {
+                Report(NoAnswerText(port_, "Nothing was uploaded."));
+            } else if (lines.empty()) {
+                Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
+                       "\nNothing was saved.");
+            } else {
+                if (!problem.empty())
+                    Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
+                           " lines arrived. Save them only if a partial log is of use; the file name says it is "
+                           "incomplete.");
+                Synchronize(&TUploadLogThread::SaveToFile);
+            }
+            SetVal(0);
+            Synchronize(&TUploadLogThread::ProgressBar1Pos);
             Synchronize(&TUploadLogThread::ButtonsTrue);
-        } catch (...) {
-        }
-    }
+        },
+        [this] {
+            SetVal(0);
+            Synchronize(&TUploadLogThread::ProgressBar1Pos);
+        },
+        [this] { Synchronize(&TUploadLogThread::ButtonsTrue); }, "upload");
 }
 
 // ------------------------------------------------------- TDeleteLogThread
@@ -336,40 +338,33 @@ void TDeleteLogThread::Execute() {
     // Until the device is known to have taken the command, a failure is told
     // here, and the listing after it does not tell it again.
     after_ = TListLogsThread::AfterDelete{name_, file_, std::string(), true};
-    try {
-        Synchronize(&TDeleteLogThread::ButtonsFalse);
-        const Conversation c = DeleteLog(port_, name_, Pauses());
-        if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
-        if (c.reply.Count() > 0) after_.reply = c.reply.Get(0);
-        std::string failure;
-        if (!c.opened) {
-            failure = OpenFailureText(port_, c.open_error, "The log was not deleted.");
-        } else if (!c.sent) {
-            failure =
-                "The delete command could not be sent to the device on " + port_ + ": " +
-                (c.end == ExchangeEnd::Overrun    ? "the device kept sending and never fell silent for it."
-                 : c.end == ExchangeEnd::LineLost ? "the connection was lost."
-                                                  : "the device did not take it (is it switched on and connected?).") +
-                "\n\nThe log was not deleted.";
-        } else if (c.end == ExchangeEnd::LineLost) {
-            failure = "The connection to the device on " + port_ +
-                      " was lost after the delete command.\n\nThe log may not have been deleted.";
-        } else if (c.Silent()) {
-            failure = NoAnswerText(port_, "The log may not have been deleted.");
-        }
-        if (failure.empty())
-            after_.reported = false;
-        else
-            Report(failure);
-        Synchronize(&TDeleteLogThread::ListAfter);
-    } catch (const EThreadTerminated&) {
-        CloseCom();
-    } catch (const std::exception& e) {
-        CloseCom();
-        Report(std::string("The delete failed: ") + e.what());
-        try {
+    Guarded(
+        [&] {
+            Synchronize(&TDeleteLogThread::ButtonsFalse);
+            const Conversation c = DeleteLog(port_, name_, Pauses());
+            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+            if (c.reply.Count() > 0) after_.reply = c.reply.Get(0);
+            std::string failure;
+            if (!c.opened) {
+                failure = OpenFailureText(port_, c.open_error, "The log was not deleted.");
+            } else if (!c.sent) {
+                failure = "The delete command could not be sent to the device on " + port_ + ": " +
+                          (c.end == ExchangeEnd::Overrun ? "the device kept sending and never fell silent for it."
+                           : c.end == ExchangeEnd::LineLost
+                               ? "the connection was lost."
+                               : "the device did not take it (is it switched on and connected?).") +
+                          "\n\nThe log was not deleted.";
+            } else if (c.end == ExchangeEnd::LineLost) {
+                failure = "The connection to the device on " + port_ +
+                          " was lost after the delete command.\n\nThe log may not have been deleted.";
+            } else if (c.Silent()) {
+                failure = NoAnswerText(port_, "The log may not have been deleted.");
+            }
+            if (failure.empty())
+                after_.reported = false;
+            else
+                Report(failure);
             Synchronize(&TDeleteLogThread::ListAfter);
-        } catch (...) {
-        }
-    }
+        },
+        [] {}, [this] { Synchronize(&TDeleteLogThread::ListAfter); }, "delete");
 }

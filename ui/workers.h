@@ -46,6 +46,12 @@ public:
 
 protected:
     virtual const char* Action() const = 0;
+    // Runs a worker's body. A stop (the window closing) ends it quietly; an
+    // error is told as "The <what> failed: ..." after `tidy` has put the
+    // window right, and `done` gives the controls back. The port is never
+    // left open: each conversation closes it.
+    void Guarded(const std::function<void()>& run, const std::function<void()>& tidy, const std::function<void()>& done,
+                 const char* what);
     // Reports an error in a message box (a UI step); errors of the report
     // itself are swallowed, as the run is already ending.
     void Report(const std::string& text);
