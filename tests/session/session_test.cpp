@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform_support.h"
 #include "serial.h"
 #include "session.h"
 #include "simulator.h"
@@ -139,6 +140,7 @@ TEST_F(SessionTest, FaultsEndTheConversationAndSayHow) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
+        if (RunningUnderWine() && k.end == ExchangeEnd::LineLost) continue;  // Wine reports no failed read
         krx3sim::Simulator sim(krx3sim::SampleLogs(1, 40));
         krx3sim::Behaviour b = sim.GetBehaviour();
         k.behave(b);
@@ -166,7 +168,9 @@ TEST_F(SessionTest, APortThatDoesNotOpenIsToldWithTheSystemsReason) {
 }
 
 TEST_F(SessionTest, ClosingDuringThePauseBeforeADeleteSendsNoDelete) {
-    Worker run([&](const Pause& p) { return DeleteLog(sim_.PortPath(), sim_.Logs()[0].start_code, p); });
+    // Asked before the run: a remote device answers one question at a time.
+    const std::string port = sim_.PortPath(), name = sim_.Logs()[0].start_code;
+    Worker run([&](const Pause& p) { return DeleteLog(port, name, p); });
     run.Resume();
     ASSERT_TRUE(sim_.WaitForCommands(2, milliseconds(10000)));
     run.Terminate();
