@@ -174,6 +174,20 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
+// For a conversation that never got to its reply: says why and returns the
+// status to end with (a port that does not open, a device that sent
+// nothing); kDone otherwise. `what` names the reply ("listing", "upload").
+int unanswered(const Conversation& c, const std::string& port, const char* what, const char* consequence) {
+    if (!c.opened) {
+        say(OpenFailureText(port, c.open_error, consequence));
+        return kUsage;
+    }
+    if (!c.Silent()) return kDone;
+    const std::string problem = ExchangeProblem(c.end, what);
+    say(problem.empty() ? NoAnswerText(port, consequence) : problem + "\n" + consequence);
+    return kNoAnswer;
+}
+
 // The device's logs, or the status that ends the command.
 struct Listing {
     int status = kDone;
@@ -183,26 +197,12 @@ struct Listing {
 Listing listDevice(const std::string& port) {
     Listing out;
     const Conversation c = ListLogs(port);
-    if (!c.opened) {
-        say(OpenFailureText(port, c.open_error, "No logs were listed."));
-        out.status = kUsage;
-        return out;
-    }
+    out.status = unanswered(c, port, "listing", "No logs were listed.");
+    if (out.status != kDone) return out;
     const std::string problem = ExchangeProblem(c.end, "listing");
-    if (c.Silent()) {
-        say(problem.empty() ? NoAnswerText(port, "No logs were listed.") : problem + "\nNo logs were listed.");
-        out.status = kNoAnswer;
-        return out;
-    }
     TStringList sorted;
     sorted.SetSorted(true);
-    std::vector<std::string> other;
-    for (const std::string& line : c.reply.Lines()) {
-        if (is_log_line(line))
-            sorted.Add(line);
-        else
-            other.push_back(line);
-    }
+    const std::vector<std::string> other = SplitListing(c.reply, &sorted);
     for (const std::string& line : sorted.Lines()) {
         fatdss_t e;
         xfnd(line, &e);
@@ -213,7 +213,7 @@ Listing listDevice(const std::string& port) {
         say(problem + "\nThe list may be incomplete.");
         out.status = kFailed;
     } else if (out.logs.empty() && !other.empty()) {
-        say("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
+        say(NoLogsListedText(port, other));
     }
     return out;
 }
@@ -260,7 +260,7 @@ int listCommand(const Options& o, const std::string& port) {
 // One log read from the device; `status` kDone when it came whole.
 struct Fetched {
     int status = kDone;
-    std::vector<std::string> lines;
+    TStringList lines;
 };
 
 Fetched fetch(const std::string& port, const fatdss_t& log) {
@@ -268,16 +268,10 @@ Fetched fetch(const std::string& port, const fatdss_t& log) {
     TransferLine line(log.name, log.dur / 2);
     Conversation c = ReadLog(port, log.name, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
     line.Clear();
-    if (!c.opened) {
-        say(OpenFailureText(port, c.open_error, "Nothing was read."));
-        f.status = kUsage;
-        return f;
-    }
+    f.status = unanswered(c, port, "upload", "Nothing was read.");
+    if (f.status != kDone) return f;
     const std::string problem = ExchangeProblem(c.end, "upload");
-    if (c.Silent()) {
-        say(problem.empty() ? NoAnswerText(port, "Nothing was read.") : problem + "\nNothing was read.");
-        f.status = kNoAnswer;
-    } else if (!problem.empty()) {
+    if (!problem.empty()) {
         say(log.name + ": " + problem + "\nOnly " + std::to_string(c.reply.Count()) +
             " lines arrived; nothing was saved, and the log stays on the device.");
         f.status = kFailed;
@@ -285,7 +279,7 @@ Fetched fetch(const std::string& port, const fatdss_t& log) {
         say(log.name + ": the device sent no line for this log; nothing was saved.");
         f.status = kFailed;
     }
-    f.lines = c.reply.Lines();
+    f.lines = std::move(c.reply);
     return f;
 }
 
@@ -348,14 +342,15 @@ int pullCommand(const Options& o, const std::string& port) {
         std::string outcome = "failed";
         if (f.status == kDone) {
             bool existed = false;
-            const std::string error = WriteNewLogFile(path, f.lines, &existed);
+            const std::string error = WriteNewLogFile(path, f.lines.Lines(), &existed);
             QString read_error;
             if (error.empty()) {
                 outcome = "pulled";
-                if (!o.json) std::printf("%s  %s  %zu lines\n", e->name.c_str(), native(path).c_str(), f.lines.size());
+                if (!o.json)
+                    std::printf("%s  %s  %zu lines\n", e->name.c_str(), native(path).c_str(), f.lines.Lines().size());
             } else if (!existed) {
                 say(e->name + ": could not be saved to \"" + native(path) + "\": " + error);
-            } else if (SameLogFile(path, f.lines, &read_error)) {
+            } else if (SameLogFile(path, f.lines.Lines(), &read_error)) {
                 outcome = "already there";
                 if (!o.json) std::printf("%s  %s  already there\n", e->name.c_str(), native(path).c_str());
             } else {
@@ -405,7 +400,7 @@ int deleteCommand(const Options& o, const std::string& port) {
             ++refused;
             continue;
         }
-        if (!SameLogFile(path, f.lines, &read_error)) {
+        if (!SameLogFile(path, f.lines.Lines(), &read_error)) {
             say(name + ": \"" + native(path) + "\" " +
                 (read_error.isEmpty() ? std::string("differs from the log on the device")
                                       : "cannot be read (" + read_error.toLocal8Bit().toStdString() + ")") +

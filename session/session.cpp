@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "fatdss.h"
 #include "serial.h"
 
 namespace {
@@ -112,6 +113,21 @@ std::string ExchangeProblem(ExchangeEnd end, const std::string& what) {
             break;
     }
     return std::string();
+}
+
+std::vector<std::string> SplitListing(const TStringList& reply, TStringList* logs) {
+    std::vector<std::string> other;
+    for (const std::string& line : reply.Lines()) {
+        if (is_log_line(line))
+            logs->Add(line);
+        else
+            other.push_back(line);
+    }
+    return other;
+}
+
+std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other) {
+    return "The device on " + port + " listed no log. It answered:\n" + Quoted(other);
 }
 
 std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {

@@ -65,6 +65,11 @@ std::string NoAnswerText(const std::string& port, const std::string& consequence
 // For an exchange that did not end normally, or empty; `what` names the
 // reply ("listing", "upload").
 std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
+// Splits a listing's reply: the lines that are logs (is_log_line) go into
+// *logs; the others are returned, for a message when no log came.
+std::vector<std::string> SplitListing(const TStringList& reply, TStringList* logs);
+// For a listing that held no log but other lines.
+std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other);
 // A device's text for a message: its first lines, each at most 80 bytes.
 std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines = 5);
 

@@ -108,13 +108,7 @@ std::vector<std::string> TListLogsThread::ShowLogs(const Conversation& c) {
     // Only logs go into the list, so that entry i of the log box stays
     // line i of `list`; what else the device said is shown when nothing
     // else came.
-    std::vector<std::string> other;
-    for (const std::string& line : c.reply.Lines()) {
-        if (is_log_line(line))
-            list->Add(line);
-        else
-            other.push_back(line);
-    }
+    const std::vector<std::string> other = SplitListing(c.reply, list);
     for (int i = 0; i < list->Count(); ++i) {
         fatdss_t entry;
         xfnd(list->Get(i), &entry);
@@ -144,7 +138,7 @@ void TListLogsThread::ReportListing(const std::string& port, const Conversation&
     } else if (c.Silent()) {
         if (!quiet) Report(NoAnswerText(port, "No logs were listed."));
     } else if (list->Count() == 0 && !other.empty()) {
-        Report("The device on " + port + " listed no log. It answered:\n" + Quoted(other));
+        Report(NoLogsListedText(port, other));
     }
     if (still_there_ && problem.empty() && !quiet) {
         Report("The device did not delete log " + after_->file + "; it is still listed.\n" +
