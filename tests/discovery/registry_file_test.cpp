@@ -60,14 +60,19 @@ TEST(RecordedRegistryValues, FileOrderRepeatedNamesAndDataOfEachType) {
     EXPECT_EQ(reg->GetDataAsString("multi"), "hex(7):43,00,4f,00,4d,00,00,00");
 }
 
+// Only keys below HKEY_LOCAL_MACHINE are kept; a deleted key's section
+// records nothing, not even into the key before it.
 TEST(RecordedRegistryKeys, SectionPathsImplyTheirParentsInFirstAppearanceOrder) {
     auto reg = RecordedRegistryFromText(kHeader +
                                         "[HKEY_LOCAL_MACHINE\\Top\\Zeta\\Deep\\Deeper]\r\n"
-                                        "[HKEY_LOCAL_MACHINE\\Top\\Alpha]\r\n\"v\"=\"1\"\r\n"
+                                        "[HKLM\\Top\\Alpha]\r\n\"v\"=\"1\"\r\n"
+                                        "[-HKEY_LOCAL_MACHINE\\Removed]\r\n\"v\"=\"removed\"\r\n"
+                                        "[HKEY_CURRENT_USER\\Software\\K]\r\n\"v\"=\"user\"\r\n"
                                         "[HKEY_LOCAL_MACHINE\\TOP\\zeta\\Other]\r\n")
                    ->Open();
     EXPECT_TRUE(reg->KeyExists("\\top\\ZETA\\deep\\"));
     EXPECT_FALSE(reg->KeyExists("Top\\Zeta\\De"));
+    EXPECT_FALSE(reg->KeyExists("Removed"));
     ASSERT_TRUE(reg->OpenKey("Top\\"));
     EXPECT_EQ(reg->GetKeyNames(), (Names{"Zeta", "Alpha"}));
     EXPECT_TRUE(reg->GetValueNames().empty());
@@ -77,23 +82,11 @@ TEST(RecordedRegistryKeys, SectionPathsImplyTheirParentsInFirstAppearanceOrder) 
     EXPECT_EQ(reg->GetKeyNames(), (Names{"Top"}));
     // Opening a missing key leaves no key open.
     ASSERT_TRUE(reg->OpenKey("Top\\Alpha"));
+    EXPECT_EQ(reg->GetDataAsString("v"), "1");
     EXPECT_FALSE(reg->OpenKey("Nope"));
     EXPECT_TRUE(reg->GetValueNames().empty());
     EXPECT_TRUE(reg->GetKeyNames().empty());
     EXPECT_EQ(reg->GetDataAsString("v"), "");
-}
-
-TEST(RecordedRegistryKeys, OnlyLocalMachineKeysAreKeptAndDeletionsIgnored) {
-    auto reg = RecordedRegistryFromText(kHeader +
-                                        "[HKEY_CURRENT_USER\\Software\\K]\r\n\"v\"=\"user\"\r\n"
-                                        "[-HKEY_LOCAL_MACHINE\\Removed]\r\n\"v\"=\"removed\"\r\n"
-                                        "[HKLM\\Software\\K]\r\n\"v\"=\"machine\"\r\n")
-                   ->Open();
-    EXPECT_FALSE(reg->KeyExists("Removed"));
-    ASSERT_TRUE(reg->OpenKey(""));
-    EXPECT_EQ(reg->GetKeyNames(), (Names{"Software"}));
-    ASSERT_TRUE(reg->OpenKey("Software\\K"));
-    EXPECT_EQ(reg->GetDataAsString("v"), "machine");
 }
 
 TEST(RecordedRegistryText, Utf16AndRegedit4Exports) {
