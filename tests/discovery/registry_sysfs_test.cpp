@@ -87,9 +87,7 @@ protected:
         sys.AddTty("ttyS2", "platform/serial8250");
         // A two-port chip: one USB device with a serial number, two ttys.
         sys.AddUsbTty("ttyUSB0", "1-1", "0403", "6015", "DA01\\AB", true, "1");
-        fs::path second = fs::path("pci0000:00") / "0000:00:14.0" / "usb1" / "1-1" / "1-1:1.1" / "ttyUSB3";
-        fs::create_directories(fs::path(sys.root()) / "devices" / second);
-        sys.AddTty("ttyUSB3", second.string());
+        sys.AddTty("ttyUSB3", "pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.1/ttyUSB3");
         sys.AddUsbTty("ttyUSB1", "1-2", "0403", "6001", "", true, "");
         sys.AddUsbTty("ttyACM0", "1-3", "1a86", "55d4", "5&2a1", false, "");
         source = SysfsRegistry(sys.root());
