@@ -21,11 +21,31 @@ using namespace std::chrono_literals;
 // A stand-in for the UI thread: one loop thread that runs posted tasks in
 // order, and a latch; every wait has a bound.
 constexpr auto kBound = 10s;
+constexpr int kDay = 24 * 3600 * 1000;
+
+// State shared between threads: changed under the lock, which also covers
+// the notify, so that a waiter may destroy the object once it has it back.
+class Guarded {
+protected:
+    template <class F>
+    void Set(F change) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change();
+        changed_.notify_all();
+    }
+    template <class P>
+    bool WaitFor(P done) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kBound, done);
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
 
 // Posted tasks run in order on one loop thread, unless it is held: then they
 // stay queued. Tasks still queued at the end are dropped unrun, as a
 // toolkit drops its queue on the way out.
-class LoopDispatcher : public UiDispatcher {
+class LoopDispatcher : public UiDispatcher, Guarded {
 public:
     LoopDispatcher() : loop_([this] { Loop(); }) {}
     ~LoopDispatcher() override {
@@ -50,17 +70,6 @@ public:
     std::thread::id Id() const { return loop_.get_id(); }
 
 private:
-    template <class F>
-    void Set(F change) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        change();
-        changed_.notify_all();
-    }
-    template <class P>
-    bool WaitFor(P done) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kBound, done);
-    }
     void Loop() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -78,35 +87,25 @@ private:
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
     std::deque<std::function<void()>> queue_;
     bool held_ = false, stop_ = false, busy_ = false;
     int posted_ = 0;
     std::thread loop_;
 };
 
-// A one-shot latch for handing "it happened" between threads. Open notifies
-// under the lock: the waiter may destroy the latch once it has it back.
-class Latch {
+// A one-shot latch for handing "it happened" between threads.
+class Latch : Guarded {
 public:
     void Open() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
+        Set([&] { open_ = true; });
     }
     bool Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kBound, [&] { return open_; });
+        return WaitFor([&] { return open_; });
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
     bool open_ = false;
 };
-
-constexpr int kDay = 24 * 3600 * 1000;
 
 // A self-deleting worker whose body is a function; it records how its run
 // ended: "done", "terminated" or the error's text.
