@@ -15,12 +15,6 @@ using Names = std::vector<std::string>;
 const std::string kData = KRX_DISCOVERY_DATA;
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
 
-std::unique_ptr<TRegistry> OpenText(const std::string& body, const std::string& key) {
-    auto reg = RecordedRegistryFromText(kHeader + body)->Open();
-    EXPECT_TRUE(reg->OpenKey(key)) << key;
-    return reg;
-}
-
 std::string ErrorOf(const std::function<void()>& read) {
     try {
         read();
@@ -31,19 +25,20 @@ std::string ErrorOf(const std::function<void()>& read) {
 }
 
 TEST(RecordedRegistryValues, FileOrderRepeatedNamesAndDataOfEachType) {
-    auto reg = OpenText(
-        "[HKEY_LOCAL_MACHINE\\K]\r\n"
-        "\"b\"=\"1\"\r\n\"a\"=\"2\"\r\n@=\"default\"\r\n"
-        "\"path\"=\"C:\\\\Drivers\\\\\"\r\n"
-        "\"quote\"=\"say \\\"hi\\\" = \\\\\"\r\n"
-        "\"fifteen\"=dword:0000000f\r\n"
-        "\"max\" = dword:FFFFFFFF\r\n"
-        "\"multi\"=hex(7):43,00,4f,00,\\\r\n"
-        "  4d,00,00,00\r\n"
-        "\"gone\"=-\r\n"
-        "[HKEY_LOCAL_MACHINE\\K]\r\n"
-        "\"A\"=\"4\"\r\n\"d\"=\"5\"\r\n",
-        "K");
+    auto reg = RecordedRegistryFromText(kHeader +
+                                        "[HKEY_LOCAL_MACHINE\\K]\r\n"
+                                        "\"b\"=\"1\"\r\n\"a\"=\"2\"\r\n@=\"default\"\r\n"
+                                        "\"path\"=\"C:\\\\Drivers\\\\\"\r\n"
+                                        "\"quote\"=\"say \\\"hi\\\" = \\\\\"\r\n"
+                                        "\"fifteen\"=dword:0000000f\r\n"
+                                        "\"max\" = dword:FFFFFFFF\r\n"
+                                        "\"multi\"=hex(7):43,00,4f,00,\\\r\n"
+                                        "  4d,00,00,00\r\n"
+                                        "\"gone\"=-\r\n"
+                                        "[HKEY_LOCAL_MACHINE\\K]\r\n"
+                                        "\"A\"=\"4\"\r\n\"d\"=\"5\"\r\n")
+                   ->Open();
+    ASSERT_TRUE(reg->OpenKey("K"));
     EXPECT_EQ(reg->GetValueNames(), (Names{"b", "a", "", "path", "quote", "fifteen", "max", "multi", "d"}));
     EXPECT_EQ(reg->GetDataAsString("a"), "4");
     EXPECT_EQ(reg->GetDataAsString("D"), "5");

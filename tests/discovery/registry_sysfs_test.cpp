@@ -102,8 +102,8 @@ protected:
 // default. Each scan sees the tree as it is now.
 TEST_F(SysfsMachine, SerialMapFtdiEntriesAndScanAsWindowsShowsThem) {
     EXPECT_EQ(Listed(*source, kMap),
-              (Names{"\\Device\\ttyACM0", "\\Device\\ttyS0", "\\Device\\ttyS2", "\\Device\\ttyS10",
-                     "\\Device\\ttyUSB0", "\\Device\\ttyUSB1", "\\Device\\ttyUSB3"}));
+              (Names{"\\Device\\ttyACM0", "\\Device\\ttyS0", "\\Device\\ttyS2", "\\Device\\ttyS10", "\\Device\\ttyUSB0",
+                     "\\Device\\ttyUSB1", "\\Device\\ttyUSB3"}));
     EXPECT_EQ(Listed(*source, kFtdi, true), (Names{"VID_1A86+PID_55D4+5&2a1A", "VID_0403+PID_6015+DA01_ABA",
                                                    "VID_0403+PID_6001+A", "VID_0403+PID_6015+DA01_ABB"}));
     const std::string ftdi = "[" + kFtdi + "\\VID_0403+PID_60";
