@@ -109,11 +109,8 @@ protected:
 };
 
 TEST_F(RegistryWin32, ScanFindsTheAdaptersOfTheRightKindOnly) {
-    MapPort(L"\\Device\\KrxTest0", L"COM41");
-    MapPort(L"\\Device\\KrxTest1", L"COM42");
-    MapPort(L"\\Device\\KrxTest2", L"COM43");
-    MapPort(L"\\Device\\KrxTest3", L"COM44");
-    MapPort(L"\\Device\\KrxTest4", L"COM45");
+    // \Device\KrxTest0 to 4 on COM41 to COM45.
+    for (int i = 0; i < 5; ++i) MapPort(L"\\Device\\KrxTest" + std::to_wstring(i), L"COM4" + std::to_wstring(i + 1));
     Adapter(L"VID_0403+PID_6015+KRXT01A", L"COM41");
     Adapter(L"VID_0403+PID_6015+KRXT02A", L"COM43");
     // Another FTDI cable, a device without a latency timer and one whose
