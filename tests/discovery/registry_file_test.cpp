@@ -1,132 +1,127 @@
+// The recorded registry (a registry editor export), the port scan over
+// recorded machines, and on Linux the registry built from a sysfs tree. The
+// exports in data/ say in their comments what each part of them is for.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "portscan.h"
 #include "registry.h"
-#include "registry_dump.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
 using Names = std::vector<std::string>;
 
 const std::string kData = KRX_DISCOVERY_DATA;
-const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
 
-std::string ErrorOf(const std::function<void()>& read) {
-    try {
-        read();
-    } catch (const std::runtime_error& e) {
-        return e.what();
+// Everything below `path`, one line per key and per value, in the source's order.
+std::string Dump(TRegistry& reg, const std::string& path) {
+    if (!reg.OpenKey(path)) return "missing " + path + "\n";
+    std::string out = "[" + path + "]\n";
+    for (const auto& name : reg.GetValueNames()) out += name + "=" + reg.GetDataAsString(name) + "\n";
+    for (const auto& sub : reg.GetKeyNames()) out += Dump(reg, path.empty() ? sub : path + "\\" + sub);
+    return out;
+}
+
+TEST(PortScan, RecordedMachines) {
+    const std::pair<std::string, Names> cases[] = {
+        {"typical.reg", {"COM3", "COM10"}},
+        {"typical_utf16.reg", {"COM3", "COM10"}},
+        {"mixed_order.reg", {"COM3", "COM4"}},
+        {"device_rules.reg", {"COM3", "COM8", "COM13", "COM14"}},
+    };
+    for (const auto& [file, ports] : cases) {
+        PortScanResult result = ScanPorts(*RecordedRegistry(kData + "/" + file));
+        EXPECT_TRUE(result.map_exists) << file;
+        EXPECT_EQ(result.ports, ports) << file;
     }
-    return "no error";
+    EXPECT_FALSE(ScanPorts(*RecordedRegistry(kData + "/layout.reg")).map_exists);
 }
 
-TEST(RecordedRegistryValues, FileOrderRepeatedNamesAndDataOfEachType) {
-    auto reg = RecordedRegistryFromText(kHeader +
-                                        "[HKEY_LOCAL_MACHINE\\K]\r\n"
-                                        "\"b\"=\"1\"\r\n\"a\"=\"2\"\r\n@=\"default\"\r\n"
-                                        "\"path\"=\"C:\\\\Drivers\\\\\"\r\n"
-                                        "\"quote\"=\"say \\\"hi\\\" = \\\\\"\r\n"
-                                        "\"fifteen\"=dword:0000000f\r\n"
-                                        "\"max\" = dword:FFFFFFFF\r\n"
-                                        "\"multi\"=hex(7):43,00,4f,00,\\\r\n"
-                                        "  4d,00,00,00\r\n"
-                                        "\"gone\"=-\r\n"
-                                        "[HKEY_LOCAL_MACHINE\\K]\r\n"
-                                        "\"A\"=\"4\"\r\n\"d\"=\"5\"\r\n")
-                   ->Open();
-    ASSERT_TRUE(reg->OpenKey("K"));
-    EXPECT_EQ(reg->GetValueNames(), (Names{"b", "a", "", "path", "quote", "fifteen", "max", "multi", "d"}));
-    EXPECT_EQ(reg->GetDataAsString("a"), "4");
-    EXPECT_EQ(reg->GetDataAsString("D"), "5");
-    EXPECT_EQ(reg->GetDataAsString("missing"), "");
-    EXPECT_EQ(reg->GetDataAsString(""), "default");
-    EXPECT_EQ(reg->GetDataAsString("path"), "C:\\Drivers\\");
-    EXPECT_EQ(reg->GetDataAsString("quote"), "say \"hi\" = \\");
-    EXPECT_EQ(reg->GetDataAsString("fifteen"), "15");
-    EXPECT_EQ(reg->GetDataAsString("max"), "4294967295");
-    EXPECT_EQ(reg->GetDataAsString("multi"), "hex(7):43,00,4f,00,4d,00,00,00");
-}
-
-// Only keys below HKEY_LOCAL_MACHINE are kept; a deleted key's section
-// records nothing, not even into the key before it.
-TEST(RecordedRegistryKeys, SectionPathsImplyTheirParentsInFirstAppearanceOrder) {
-    auto reg = RecordedRegistryFromText(kHeader +
-                                        "[HKEY_LOCAL_MACHINE\\Top\\Zeta\\Deep\\Deeper]\r\n"
-                                        "[HKLM\\Top\\Alpha]\r\n\"v\"=\"1\"\r\n"
-                                        "[-HKEY_LOCAL_MACHINE\\Removed]\r\n\"v\"=\"removed\"\r\n"
-                                        "[HKEY_CURRENT_USER\\Software\\K]\r\n\"v\"=\"user\"\r\n"
-                                        "[HKEY_LOCAL_MACHINE\\TOP\\zeta\\Other]\r\n")
-                   ->Open();
+TEST(RecordedRegistry, KeysAndValuesAsTheExportHasThem) {
+    auto reg = RecordedRegistry(kData + "/layout.reg")->Open();
+    EXPECT_EQ(Dump(*reg, ""),
+              "[]\n[K]\nb=1\na=4\n=default\npath=C:\\Drivers\\\nquote=say \"hi\" = \\\nfifteen=15\nmax=4294967295\n"
+              "multi=hex(7):43,00,4f,00,4d,00,00,00\nd=5\n[Top]\n[Top\\Zeta]\n[Top\\Zeta\\Deep]\n"
+              "[Top\\Zeta\\Deep\\Deeper]\n[Top\\Zeta\\Other]\n[Top\\Alpha]\nv=1\n");
+    // Names compare without regard to case; a path may start and end with a backslash.
     EXPECT_TRUE(reg->KeyExists("\\top\\ZETA\\deep\\"));
-    EXPECT_FALSE(reg->KeyExists("Top\\Zeta\\De"));
-    EXPECT_FALSE(reg->KeyExists("Removed"));
-    ASSERT_TRUE(reg->OpenKey("Top\\"));
-    EXPECT_EQ(reg->GetKeyNames(), (Names{"Zeta", "Alpha"}));
-    EXPECT_TRUE(reg->GetValueNames().empty());
-    ASSERT_TRUE(reg->OpenKey("top\\zeta"));
-    EXPECT_EQ(reg->GetKeyNames(), (Names{"Deep", "Other"}));
-    ASSERT_TRUE(reg->OpenKey(""));
-    EXPECT_EQ(reg->GetKeyNames(), (Names{"Top"}));
+    ASSERT_TRUE(reg->OpenKey("k"));
+    EXPECT_EQ(reg->GetDataAsString("D"), "5");
     // Opening a missing key leaves no key open.
-    ASSERT_TRUE(reg->OpenKey("Top\\Alpha"));
-    EXPECT_EQ(reg->GetDataAsString("v"), "1");
     EXPECT_FALSE(reg->OpenKey("Nope"));
     EXPECT_TRUE(reg->GetValueNames().empty());
-    EXPECT_TRUE(reg->GetKeyNames().empty());
-    EXPECT_EQ(reg->GetDataAsString("v"), "");
-}
 
-TEST(RecordedRegistryText, Utf16AndRegedit4Exports) {
-    auto eight = RecordedRegistry(kData + "/typical.reg");
-    auto sixteen = RecordedRegistry(kData + "/typical_utf16.reg");
-    std::string dump = Dump(*eight);
-    EXPECT_NE(dump.find("\"LatencyTimer\"=\"16\""), std::string::npos) << dump;
-    EXPECT_EQ(Dump(*sixteen), dump);
-
-    std::u16string text =
-        u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"n\"=\"\u00e9\u20ac\U0001F600\"\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    auto reg = RecordedRegistryFromText(bytes)->Open();
+    reg = RecordedRegistry(kData + "/typical_utf16.reg")->Open();
     ASSERT_TRUE(reg->OpenKey("K"));
     EXPECT_EQ(reg->GetDataAsString("n"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-
-    reg = RecordedRegistryFromText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000010\n")->Open();
-    ASSERT_TRUE(reg->OpenKey("K"));
-    EXPECT_EQ(reg->GetDataAsString("v"), "16");
 }
 
-TEST(RecordedRegistryErrors, MalformedTextNamesTheLine) {
+// The error names the export and its line. A REGEDIT4 header is read.
+TEST(RecordedRegistry, MalformedExportsNameTheLine) {
     const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n";
     const struct {
-        std::string text, line;
+        std::string file, text, where;
     } cases[] = {
-        {"", ":1:"},
-        {"Windows Registry Editor Version 4.00\n", ":1:"},
-        {"Windows Registry Editor Version 5.00\n\"v\"=\"1\"\n", ":2:"},
-        {head + "[HKEY_LOCAL_MACHINE\\L\n", ":3:"},
-        {head + "[HKEY_NOWHERE\\L]\n", ":3:"},
-        {head + "\"v\"=\"open\n", ":3:"},
-        {head + "\"v\"\n", ":3:"},
-        {head + "\"v\"=dword:1234567890\n", ":3:"},
-        {head + "\"v\"=qword:1\n", ":3:"},
-        {head + "\"ok\"=\"1\"\r\n\"v\"=\n", ":4:"},
+        {"", "", "<registry text>:1:"},
+        {"", "Windows Registry Editor Version 4.00\n", "<registry text>:1:"},
+        {"", "Windows Registry Editor Version 5.00\n\"v\"=\"1\"\n", "<registry text>:2:"},
+        {"", head + "[HKEY_LOCAL_MACHINE\\L\n", "<registry text>:3:"},
+        {"", head + "[HKEY_NOWHERE\\L]\n", "<registry text>:3:"},
+        {"", head + "\"v\"=\"open\n", "<registry text>:3:"},
+        {"", head + "\"v\"\n", "<registry text>:3:"},
+        {"", head + "\"v\"=dword:1234567890\n", "<registry text>:3:"},
+        {"", head + "\"v\"=qword:1\n", "<registry text>:3:"},
+        {"", head + "\"ok\"=\"1\"\r\n\"v\"=\n", "<registry text>:4:"},
+        {"/malformed.reg", "", "/malformed.reg:4:"},
+        {"/no_such_export.reg", "", "/no_such_export.reg: "},
     };
     for (const auto& c : cases) {
-        EXPECT_NE(ErrorOf([&] { RecordedRegistryFromText(c.text); }).find(c.line), std::string::npos) << c.text;
+        try {
+            c.file.empty() ? RecordedRegistryFromText(c.text) : RecordedRegistry(kData + c.file);
+            ADD_FAILURE() << "no error: " << c.file << c.text;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.where), std::string::npos) << e.what();
+        }
     }
-
-    const std::string missing = kData + "/no_such_export.reg";
-    EXPECT_NE(ErrorOf([&] { RecordedRegistry(missing); }).find(missing), std::string::npos);
-    const std::string malformed = kData + "/malformed.reg";
-    EXPECT_NE(ErrorOf([&] { RecordedRegistry(malformed); }).find(malformed + ":4:"), std::string::npos);
 }
+
+#ifdef __linux__
+// The registry keys built from sysfs, over a copy of the recorded tree
+// data/sysfs, laid out as the kernel does it (with relative links): a
+// virtual console, three on-board ports, a two-port FTDI chip (ttyUSB0 and
+// ttyUSB3, a backslash in its serial number, the latency timer only on the
+// first port), an older FTDI cable (ttyUSB1, no serial number), a CDC modem
+// (ttyACM0) and a second adapter (ttyUSB2) whose tty is not there yet.
+TEST(SysfsRegistry, SerialMapFtdiEntriesAndScanAsWindowsShowsThem) {
+    const fs::path root = fs::temp_directory_path() / ("krx_sysfs_" + std::to_string(std::random_device()()));
+    fs::copy(kData + "/sysfs", root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    auto source = SysfsRegistry(root.string());
+    auto reg = source->Open();
+    ASSERT_TRUE(reg->OpenKey("HARDWARE\\DEVICEMAP\\SERIALCOMM"));
+    EXPECT_EQ(reg->GetValueNames(),
+              (Names{"\\Device\\ttyACM0", "\\Device\\ttyS0", "\\Device\\ttyS2", "\\Device\\ttyS10", "\\Device\\ttyUSB0",
+                     "\\Device\\ttyUSB1", "\\Device\\ttyUSB3"}));
+    // The ports of one chip, or of adapters without a serial number, count on with the letter.
+    ASSERT_TRUE(reg->OpenKey("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"));
+    EXPECT_EQ(reg->GetKeyNames(), (Names{"VID_1A86+PID_55D4+5&2a1A", "VID_0403+PID_6015+DA01_ABA",
+                                         "VID_0403+PID_6001+A", "VID_0403+PID_6015+DA01_ABB"}));
+    EXPECT_EQ(ScanPorts(*source).ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB3"}));
+
+    // Each scan sees the tree as it is now.
+    fs::create_directory_symlink("../../devices/pci0000_00/0000_00_14.0/usb1/1-4/1-4_1.0/ttyUSB2/tty/ttyUSB2",
+                                 root / "class" / "tty" / "ttyUSB2");
+    EXPECT_EQ(ScanPorts(*source).ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB2", "/dev/ttyUSB3"}));
+    fs::remove_all(root);
+    EXPECT_FALSE(ScanPorts(*source).map_exists);
+}
+#endif
 
 }  // namespace
