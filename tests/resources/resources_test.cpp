@@ -16,10 +16,11 @@ TEST(Resources, FilePropertiesShowTheProgramsNameAndVersion) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     wchar_t* text = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << "version 1.0";
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+    // The string table Windows shows is the one the translation names.
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) &&
+                VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
                                reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u) << "version 1.0";
     EXPECT_NE(std::wstring(text).find(L"LogFile Upload Tool"), std::wstring::npos);
 }
 
