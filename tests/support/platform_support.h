@@ -3,10 +3,19 @@
 
 #include <string>
 
-// A port name that names no port on this OS, and the reason the line layer
-// gives when it is opened (taken from that layer, not written out again).
+#include "serial_os.h"
+
+// A port name that names no port on this OS.
 std::string MissingPort();
-std::string MissingPortReason();
+
+// The reason the line layer gives when the missing port is opened (taken
+// from that layer, not written out again).
+inline std::string MissingPortReason() {
+    std::string reason;
+    const com_handle_t h = serial_os::Open(MissingPort(), &reason);
+    if (h != INVALID_COM_HANDLE) serial_os::Close(h);
+    return reason;
+}
 
 // The reason the OS gives for a file path whose folder is a plain file.
 std::string PathNotFoundReason();
