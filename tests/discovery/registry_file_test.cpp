@@ -1,6 +1,6 @@
 // The recorded registry (a registry editor export), the port scan over
 // recorded machines, and on Linux the registry built from a sysfs tree. The
-// exports in data/ say in their comments what each part of them is for.
+// exports in data/ say in their comments what each section is for.
 #include <gtest/gtest.h>
 
 #include <filesystem>
