@@ -178,6 +178,8 @@ TEST_F(ThreadTest, KeptWorkersAndEscapingExceptions) {
             Sleep(kDay);  // until the destructor's Terminate
         }
     };
+    runs = 0;
+    in_run = std::promise<void>();
     auto* kept = new Kept;
     std::future<void> running = in_run.get_future();
     kept->Resume();
