@@ -172,7 +172,7 @@ TEST_F(ThreadTest, KeptWorkersAndEscapingExceptions) {
     static std::promise<void> in_run;
     struct Kept : TThread {
         Kept() : TThread(true) { FreeOnTerminate = false; }
-        void Execute() override {  // only statics: the derived part goes first when deleted
+        void Execute() override {  // only statics: delete destroys the Kept members first
             ++runs;
             in_run.set_value();
             Sleep(kDay);  // until the destructor's Terminate
