@@ -14,8 +14,13 @@
 TEST(OpenCom, SetsUpTheDeviceLineHoldsItAloneAndKeepsTheReasonItFailed) {
     krx3sim::Simulator sim;
     const int fd = ::open(sim.PortPath().c_str(), O_RDWR | O_NOCTTY);  // a look at the line, without its lock
-    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
     termios t;
+    // Cooked and echoing, as a terminal line starts out: OpenCom makes it raw.
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    t.c_lflag |= ICANON | ECHO;
+    t.c_iflag |= ICRNL | IXON;
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     ::close(fd);
     EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
