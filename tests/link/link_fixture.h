@@ -1,19 +1,16 @@
-// A simulated device, connected through OpenCom, for the exchange tests.
+// A simulated device, connected through OpenCom, for the link tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "exchange.h"
+#include "platform_support.h"
 #include "serial.h"
+#include "serial_os.h"
 #include "simulator.h"
 
 using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
 using std::chrono::milliseconds;
 
 inline double ms_between(Clock::time_point a, Clock::time_point b) {
@@ -22,29 +19,23 @@ inline double ms_between(Clock::time_point a, Clock::time_point b) {
 
 class LinkTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetExchangeBounds(DefaultExchangeBounds());
-        StopExchanges(false);
-        sim = std::make_unique<krx3sim::Simulator>(krx3sim::SampleLogs(3, 4));
-        ASSERT_NE(OpenCom(sim->PortPath()), 0) << OpenComError();
-    }
+    void SetUp() override { Open(krx3sim::SampleLogs(3, 4)); }
     void TearDown() override {
         CloseCom();
         StopExchanges(false);
         SetExchangeBounds(DefaultExchangeBounds());
-        sim.reset();
     }
-
-    // Gives the device one log named "X" with these lines, each followed by
-    // `line_end`.
-    void Serve(std::vector<std::string> lines, const std::string& line_end = "\r") {
+    // A new device on a new connection.
+    void Open(std::vector<krx3sim::Log> logs) {
+        CloseCom();
+        sim = std::make_unique<krx3sim::Simulator>(std::move(logs));
+        ASSERT_NE(OpenCom(sim->PortPath()), 0) << OpenComError();
+    }
+    // The device's one log "X" with these lines, each followed by `line_end`.
+    void Serve(Lines lines, const std::string& line_end = "\r", krx3sim::Behaviour b = {}) {
         sim->SetLogs({krx3sim::Log{"X", "X", std::move(lines)}});
-        krx3sim::Behaviour b = sim->GetBehaviour();
         b.line_end = line_end;
         sim->SetBehaviour(b);
     }
-
-    void Behave(const krx3sim::Behaviour& b) { sim->SetBehaviour(b); }
-
     std::unique_ptr<krx3sim::Simulator> sim;
 };
