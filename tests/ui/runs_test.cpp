@@ -262,8 +262,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         answers.Add(ModalAnswers::ClickOk());
         answers.Add(ModalAnswers::ClickOk());  // a second report, which must not come
         QTest::mouseClick(w.*c.run, Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return answers.Pending() <= 1; }));
-        ASSERT_TRUE(WaitIdle());
+        ASSERT_TRUE(WaitIdle());  // (the reports come before the controls are usable again)
         if (other != INVALID_COM_HANDLE) serial_os::Close(other);
         ASSERT_EQ(answers.Seen().size(), c.run == kDelete ? 2 : 1) << answers.Seen().join("|").toStdString();
         const QString told = answers.Seen().back();
