@@ -82,13 +82,16 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
-        list->Add("EBQNYWG EBQOFQZ");  // as after a listing
+        list->Add("EBQNYWG EBQOFQZ");  // as after a listing and an upload
         w.ComboBox2->addItem(QStringLiteral("2017-06-15  10:30:20"));
+        w.Label5->setText(QStringLiteral("2017_06_15_10_30_20.log"));
+        w.RichEdit1->setPlainText(QStringLiteral("a line"));
         w.Button3->setEnabled(true);
         c.registry.empty() ? w.ComboBox1->setCurrentIndex(1) : scan(c.registry);
         EXPECT_EQ(selport, c.port);
-        EXPECT_EQ((std::vector<bool>{list->Count() == 0, w.ComboBox2->count() == 0, !w.Button3->isEnabled()}),
-                  std::vector<bool>(3, c.resets));
+        EXPECT_EQ((std::vector<bool>{list->Count() == 0, w.ComboBox2->count() == 0, w.Label5->text().isEmpty(),
+                                     w.RichEdit1->toPlainText().isEmpty(), !w.Button3->isEnabled()}),
+                  std::vector<bool>(5, c.resets));
     }
     // Nothing runs without a port.
     TypePort("");
