@@ -1,51 +1,46 @@
-// Support for the window's tests: a fresh window per test, waiting for a
-// condition while the event loop runs, and answering modal dialogs.
+// Support for the window's tests (and for the screenshot and the view's
+// benchmark): waiting for a condition while the event loop runs, answering
+// modal dialogs, and a fresh window per test.
 #pragma once
 
-#include <QApplication>
-#include <QComboBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QObject>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QString>
-#include <QStringList>
-#include <QTest>
-#include <QTextBlock>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "Unit1.h"
 #include "globals.h"
-#include "tthread.h"
+#include "serial.h"
 
-// Runs the event loop until `done` holds, at most `bound`.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
+// Runs the event loop until `done` holds, at most `bound`. (It sleeps 1 ms
+// at a time: the view's benchmark measures the window's stalls meanwhile.)
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::seconds(15)) {
+    for (const auto end = std::chrono::steady_clock::now() + bound; !done(); QTest::qSleep(1)) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
 
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has
-// dealt with it. Every box's text is recorded, once. A dialog that opens when
-// no answer is left is closed after some seconds, so that a test that did not
-// expect it fails on what it sees instead of waiting for ever.
+// dealt with it. Every box's text is recorded, once. Whatever a test looks
+// for, no dialog may show while the window holds the port, and every box must
+// show its text as plain text (the device's words and file names are never
+// markup).
+// A dialog that opens when no answer is left is closed after some seconds,
+// so that a test that did not expect it fails on what it sees instead of
+// waiting for ever.
 class ModalAnswers : public QObject {
 public:
     using Answer = std::function<bool(QWidget*)>;
-    ModalAnswers();
+    ModalAnswers() {
+        connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+        timer_.start(10);
+    }
     void Add(Answer answer) { answers_.push_back(std::move(answer)); }
-    std::size_t Pending() const { return answers_.size(); }
     // Texts of the message boxes seen (title, a line feed, text).
     const QStringList& Seen() const { return seen_; }
 
@@ -61,14 +56,49 @@ public:
     static Answer ClickOk() {
         return On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
     }
-    static Answer Key(Qt::Key key);           // message box: a key press (Enter, Escape)
-    static Answer Save(const QString& path);  // file dialog: type the name, accept
+    // A key pressed in a message box (Enter, Escape).
+    static Answer Key(Qt::Key key) {
+        return On<QMessageBox>([key](QMessageBox* box) { QTest::keyClick(box, key); });
+    }
+    // In a file dialog: the name typed, and accepted. (A file still selected
+    // from the dialog's last showing would count before the typed name.)
+    static Answer Save(const QString& path) {
+        return On<QFileDialog>([path](QFileDialog* dialog) {
+            dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"))->selectionModel()->clear();
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    }
     static Answer Cancel() {
         return On<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     }
 
 private:
-    void Poll();
+    void Poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        // Guarded pointers: a new box may take the address of a deleted one;
+        // a dialog that is shown again is a new showing.
+        if (last_ && (last_ != modal || !last_->isVisible())) last_ = nullptr;
+        if (!modal || modal == last_ || !modal->isVisible()) return;
+        if (modal != current_) {
+            current_ = modal;
+            unanswered_since_ = std::chrono::steady_clock::now();
+            EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port is held while a dialog shows";
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen_ << box->windowTitle() + "\n" + box->text();
+                EXPECT_EQ(box->textFormat(), Qt::PlainText) << "shown as markup: " << box->text().toStdString();
+            }
+        }
+        const bool late = std::chrono::steady_clock::now() - unanswered_since_ > std::chrono::seconds(5);
+        if (answers_.empty() ? late : answers_.front()(modal)) {
+            if (answers_.empty())
+                modal->close();
+            else
+                answers_.pop_front();
+            last_ = modal;
+            current_ = nullptr;
+        }
+    }
     QTimer timer_;
     std::deque<Answer> answers_;
     QStringList seen_;
@@ -77,20 +107,49 @@ private:
     std::chrono::steady_clock::time_point unanswered_since_;
 };
 
-// A fresh window per test. The port scan reads the recorded registry in
-// `registry_` (none: no serial port map).
+// A fresh window per test, whose port scan reads a recorded registry.
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    // Creates and shows the window.
-    TForm1& Open(const std::string& registry = std::string());
+    void TearDown() override {
+        form_.reset();
+        TWorker::Checkpoint = nullptr;
+        EXPECT_TRUE(TThread::WaitForAll(std::chrono::milliseconds(5000)));
+        EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port was left open";
+    }
+    // Closes the window before, if any, and opens a new one on the program's
+    // first state; the scan reads `registry` (by default: no serial port map).
+    TForm1& Open(const std::string& registry = "Windows Registry Editor Version 5.00\n") {
+        form_.reset();  // a closed window frees the log list and the port
+        if (!list) list = new TStringList;
+        cf = fatdss_t();
+        list_state = 0;
+        TForm1::SetRegistryFactory([registry] { return RecordedRegistryFromText(registry); });
+        form_ = std::make_unique<TForm1>();
+        form_->show();
+        return *form_;
+    }
     // Types a port name into the port box, as a user does.
-    void TypePort(const std::string& port);
+    void TypePort(const std::string& port) {
+        form_->ComboBox1->lineEdit()->clear();
+        QTest::keyClicks(form_->ComboBox1->lineEdit(), QString::fromLocal8Bit(port.c_str()));
+    }
     // Waits until no worker runs and the "List Logs" button is usable again.
-    bool WaitIdle(std::chrono::milliseconds bound = std::chrono::milliseconds(15000));
-    std::vector<std::string> ViewLines() const;
-    std::vector<QString> ComboItems(QComboBox* box) const;
+    bool WaitIdle(std::chrono::milliseconds bound = std::chrono::seconds(15)) {
+        return WaitFor([this] { return TThread::RunningCount() == 0 && form_->Button2->isEnabled(); }, bound);
+    }
+    // Which of the five buttons and the two boxes are usable.
+    std::vector<bool> Usable() const {
+        std::vector<bool> on;
+        for (QWidget* c : std::vector<QWidget*>{form_->Button1, form_->Button2, form_->Button3, form_->Button4,
+                                                form_->Button5, form_->ComboBox1, form_->ComboBox2})
+            on.push_back(c->isEnabled());
+        return on;
+    }
+    QStringList ComboItems(QComboBox* box) const {
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+        return items;
+    }
 
     std::unique_ptr<TForm1> form_;
 };
