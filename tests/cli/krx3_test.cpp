@@ -50,6 +50,15 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"EBQWZNX", "EBQXXZD", {"c", std::string("d\0\xE9", 3), ""}},  // 2017-06-17 23:59:58 to 06-18 00:00:02
         {"EBQNYWG", "EBQOCEZ", {"first log", "x"}},
     });
+    // A device that never answers, and one that hangs up in the middle of a
+    // log of 2017-06-16 00:00:00.
+    krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000));
+    krx3sim::Behaviour b;
+    b.silent = true;
+    silent.SetBehaviour(b);
+    b = {};
+    b.close_after_bytes = 600;
+    cut.SetBehaviour(b);
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
@@ -59,7 +68,6 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         int status;
         std::string says;
         std::string env = "";
-        long hang_up = -1;  // after so many bytes of a reply (-1: never; 0: answers nothing)
     } cases[] = {
         {"list" + port, 0,
          "EBQNYWG  2017-06-15 10:30:20  2017-06-15 11:36:50  1h 6m 30s  2017_06_15_10_30_20.log\n"
@@ -82,16 +90,11 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"list --port " + (dir / "none").string(), 2, "could not be opened:\n" + std::string(std::strerror(ENOENT))},
         {"list", 2, "no port", "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
         {"list", 2, "not a registry export", "KRX3_REGISTRY=" + (logs / "2017_06_16_08_00_00.log").string()},
-        {"pull --new" + to, 3, "did not answer", "", 0},
-        {"pull --new" + to, 1, "nothing was saved", "", 600},  // the last: the line stays hung up
+        {"pull --new --to " + logs.string() + " --port " + silent.PortPath(), 3, "did not answer"},
+        {"pull --new --to " + logs.string() + " --port " + cut.PortPath(), 1, "nothing was saved"},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.args);
-        if (k.hang_up > 0) sim.SetLogs(krx3sim::SampleLogs(1, 200, 0x4AD00000));  // 2017-06-16 00:00:00
-        krx3sim::Behaviour b;
-        b.close_after_bytes = k.hang_up > 0 ? k.hang_up : -1;
-        b.silent = k.hang_up == 0;
-        sim.SetBehaviour(b);
         const auto [status, said] = Krx3(dir, k.args, k.env);
         EXPECT_EQ(status, k.status) << said;
         EXPECT_NE(said.find(k.says), std::string::npos) << said;
