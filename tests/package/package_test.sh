@@ -7,6 +7,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cpack --config "$1/CPackConfig.cmake" -B "$work" >"$work/cpack.log" || { cat "$work/cpack.log"; exit 1; }
 dpkg-deb -x "$work"/*.deb "$work/root"
+dpkg-deb -f "$work"/*.deb Depends | grep libqt6widgets6
 cd "$work/root/usr"
 ls bin/krx3-sim share/applications/krx3-upload.desktop share/icons/hicolor/256x256/apps/krx3-upload.png share/man/man1/krx3.1
 # The programs look for no library in the build tree, and run.
