@@ -1,184 +1,122 @@
-// The device conversations as the window's workers and the command line run
-// them: on a worker thread, against the simulated device, with the worker's
-// own pauses. What the device received, and when, is what it recorded.
+// The device conversations against the simulated device, as the command line
+// runs them, and what the user is told when Linux refuses a port. What the
+// device received, and when, is what it recorded.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform_support.h"
 #include "serial.h"
 #include "session.h"
 #include "simulator.h"
-#include "tthread.h"
+
+#if defined(__linux__)
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 namespace {
 
-using std::chrono::milliseconds;
-
-// One conversation on a worker thread; Stop() ends it as a closing window does.
-class Worker : public TThread {
-public:
-    explicit Worker(std::function<Conversation(const Pause&)> talk) : TThread(true), talk_(std::move(talk)) {
-        FreeOnTerminate = false;
-    }
-    ~Worker() override { Terminate(); }
-    // Waits for the end of the run; false when it did not end within `bound`.
-    bool Finish(milliseconds bound) {
-        const auto until = std::chrono::steady_clock::now() + bound;
-        while (!done_.load() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(milliseconds(5));
-        return done_.load();
-    }
-    Conversation result;
-    bool stopped = false;
-
-protected:
-    void Execute() override {
-        try {
-            result = talk_([this](int ms) { Sleep(ms); });
-        } catch (const EThreadTerminated&) {
-            stopped = true;
-        }
-        done_.store(true);
-    }
-
-private:
-    std::function<Conversation(const Pause&)> talk_;
-    std::atomic<bool> done_{false};
-};
-
-std::vector<std::string> Texts(const std::vector<krx3sim::Command>& commands) {
-    std::vector<std::string> texts;
-    for (const auto& c : commands) texts.push_back(c.text);
-    return texts;
+// Runs one conversation; the port is closed after it, however it ended.
+Conversation Converse(const std::function<Conversation()>& talk) {
+    SetExchangeBounds(DefaultExchangeBounds());
+    StopExchanges(false);
+    const Conversation c = talk();
+    EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port stays open after the conversation";
+    return c;
 }
 
-class SessionTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetExchangeBounds(DefaultExchangeBounds());
-        StopExchanges(false);
-    }
-    Conversation Talk(std::function<Conversation(const Pause&)> talk) {
-        Worker run(std::move(talk));
-        run.Resume();
-        EXPECT_TRUE(run.Finish(milliseconds(20000)));
-        EXPECT_FALSE(run.stopped);
-        EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port stays open after the conversation";
-        return run.result;
-    }
-    krx3sim::Simulator sim_{krx3sim::SampleLogs(3, 40)};
-};
-
-TEST_F(SessionTest, EachConversationSendsItsCommandsWithItsPauses) {
-    const std::string port = sim_.PortPath();
-    const std::string name = sim_.Logs()[1].start_code;
-    struct Case {
-        const char* what;
-        std::function<Conversation(const Pause&)> talk;
-        std::string command;
-        milliseconds pause_before;  // from "fs stop" to the command
-    } cases[] = {
-        {"list", [&](const Pause& p) { return ListLogs(port, p); }, "fs list", milliseconds(100)},
-        {"read",
-         [&](const Pause& p) {
-             return ReadLog(
-                 port, name, [](int, std::size_t) {}, p);
-         },
-         "fs read " + name, milliseconds(0)},
-        {"delete", [&](const Pause& p) { return DeleteLog(port, name, p); }, "fs del " + name, milliseconds(500)},
+// Each pause is noted with the number of commands the device had by then.
+TEST(Session, EachConversationSendsItsCommandsWithItsPausesOrEndsAtAFault) {
+    krx3sim::Simulator sim(krx3sim::SampleLogs(3, 40));
+    const auto logs = sim.Logs();
+    const std::string port = sim.PortPath(), name = logs[1].start_code;
+    std::string pauses;
+    const Pause noted = [&](int ms) {
+        pauses += std::to_string(sim.Commands().size()) + ":" + std::to_string(ms) + " ";
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.what);
-        sim_.ClearCommands();
-        const Conversation c = Talk(k.talk);
-        EXPECT_TRUE(c.Complete());
-        EXPECT_TRUE(c.sent);
-        EXPECT_GT(c.heard, 0u);
-        const auto commands = sim_.Commands();
-        ASSERT_EQ(Texts(commands), (std::vector<std::string>{"md mach", "fs stop", k.command}));
-        EXPECT_GE(commands[2].arrived - commands[1].arrived, k.pause_before);
-    }
-}
-
-TEST_F(SessionTest, RepliesComeBackWhole) {
-    const auto logs = sim_.Logs();
-    const Conversation listed = Talk([&](const Pause& p) { return ListLogs(sim_.PortPath(), p); });
-    ASSERT_EQ(listed.reply.Count(), 3);
-    EXPECT_EQ(listed.reply.Get(2), logs[2].start_code + " " + logs[2].stop_code);
-
+    std::vector<std::string> listing;
+    for (const auto& log : logs) listing.push_back(log.start_code + " " + log.stop_code);
     int calls = 0;
-    const Conversation read = Talk([&](const Pause& p) {
-        return ReadLog(
-            sim_.PortPath(), logs[0].start_code, [&](int, std::size_t) { ++calls; }, p);
-    });
-    EXPECT_EQ(read.reply.Lines(), logs[0].lines);
-    EXPECT_EQ(calls, 40);
-
-    const Conversation deleted =
-        Talk([&](const Pause& p) { return DeleteLog(sim_.PortPath(), logs[0].start_code, p); });
-    ASSERT_EQ(deleted.reply.Count(), 1);
-    EXPECT_EQ(deleted.reply.Get(0), "ok");
-    EXPECT_EQ(sim_.Logs().size(), 2u);
-}
-
-TEST_F(SessionTest, FaultsEndTheConversationAndSayHow) {
-    const std::string name = sim_.Logs()[0].start_code;
-    struct Case {
-        const char* what;
-        std::function<void(krx3sim::Behaviour&)> behave;
-        bool silent;
-        ExchangeEnd end;
-        std::size_t commands;
-    } cases[] = {
-        {"a silent device", [](krx3sim::Behaviour& b) { b.silent = true; }, true, ExchangeEnd::Silence, 3},
-        {"a hang-up in the log", [](krx3sim::Behaviour& b) { b.close_after_bytes = 200; }, false, ExchangeEnd::LineLost,
-         3},
+    const Progress count = [&](int, std::size_t) { ++calls; };
+    // The conversation, its command, its pauses (the last one the least time
+    // from "fs stop" to the command), and the reply.
+    const std::tuple<std::function<Conversation()>, std::string, std::string, int, std::vector<std::string>> cases[] = {
+        {[&] { return ListLogs(port, noted); }, "fs list", "0:100 2:100 ", 100, listing},
+        {[&] { return ReadLog(port, name, count, noted); }, "fs read " + name, "0:100 ", 0, logs[1].lines},
+        {[&] { return DeleteLog(port, name, noted); }, "fs del " + name, "2:500 ", 500, {"ok"}},
     };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.what);
-        if (RunningUnderWine() && k.end == ExchangeEnd::LineLost) continue;  // Wine reports no failed read
-        krx3sim::Simulator sim(krx3sim::SampleLogs(1, 40));
-        krx3sim::Behaviour b = sim.GetBehaviour();
-        k.behave(b);
+    for (const auto& [talk, command, paused, gap, reply] : cases) {
+        SCOPED_TRACE(command);
+        sim.ClearCommands();
+        pauses.clear();
+        const Conversation c = Converse(talk);
+        EXPECT_TRUE(c.Complete() && c.sent && c.heard > 0u);
+        EXPECT_EQ(c.reply.Lines(), reply);
+        EXPECT_EQ(pauses, paused);
+        const auto commands = sim.Commands();
+        ASSERT_EQ(commands.size(), 3u);
+        EXPECT_EQ(commands[0].text + ", " + commands[1].text + ", " + commands[2].text, "md mach, fs stop, " + command);
+        EXPECT_GE(commands[2].arrived - commands[1].arrived, std::chrono::milliseconds(gap));
+    }
+    EXPECT_EQ(calls, 40);
+    EXPECT_EQ(sim.Logs().size(), 2u);
+    // A window that closes during the pause before a delete: the worker's
+    // pause throws, and no delete is sent.
+    sim.ClearCommands();
+    EXPECT_THROW(Converse([&] { return DeleteLog(port, name, [](int) { throw std::runtime_error("closed"); }); }),
+                 std::runtime_error);
+    EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port stays open after the conversation";
+    EXPECT_EQ(sim.Commands().size(), 2u) << "a delete was sent";
+
+    // A silent device, then one that hangs up in the middle of the log (the
+    // line stays hung up).
+    for (const bool silent : {true, false}) {
+        if (RunningUnderWine() && !silent) continue;  // Wine reports no failed read
+        krx3sim::Behaviour b;
+        b.silent = silent;
+        b.close_after_bytes = silent ? -1 : 200;
         sim.SetBehaviour(b);
-        const Conversation c = Talk([&](const Pause& p) {
-            return ReadLog(
-                sim.PortPath(), name, [](int, std::size_t) {}, p);
-        });
-        EXPECT_TRUE(c.opened);
-        EXPECT_EQ(c.Silent(), k.silent);
-        EXPECT_EQ(c.end, k.end);
-        EXPECT_EQ(sim.Commands().size(), k.commands);
-        if (!k.silent) {
-            EXPECT_LT(c.reply.Count(), 40);
-        }
+        sim.ClearCommands();
+        const Conversation c = Converse([&] { return ReadLog(port, logs[0].start_code, {}); });
+        // Silence ends an exchange normally, a hang-up does not.
+        EXPECT_TRUE(c.opened && c.reply.Count() < 40 && c.Silent() == silent && c.Complete() == silent);
+        EXPECT_EQ(c.end, silent ? ExchangeEnd::Silence : ExchangeEnd::LineLost);
+        EXPECT_EQ(sim.Commands().size(), 3u);
     }
 }
 
-TEST_F(SessionTest, APortThatDoesNotOpenIsToldWithTheSystemsReason) {
-    const Conversation c = Talk([](const Pause& p) { return ListLogs("/nonexistent/ttyKRX", p); });
-    EXPECT_FALSE(c.opened);
-    EXPECT_FALSE(c.sent);
-    EXPECT_NE(c.open_error.find(OpenComError()), std::string::npos) << c.open_error;
-    EXPECT_FALSE(OpenComError().empty());
+#if defined(__linux__)
+// A node of a group other than root's ("dialout" where this user may give
+// the file to it, as root may): the advice names the group and the command.
+// Adding a user to root's group (/dev/null's) is no advice, nor is any for
+// another reason.
+TEST(OpenFailureAdvice, NamesTheNodesGroupAndTheCommandOnlyForPermissionDenied) {
+    char path[] = "/tmp/krx3-ttyXXXXXX";
+    ::close(::mkstemp(path));
+    const group* dialout = ::getgrnam("dialout");
+    const bool given = dialout && ::chown(path, static_cast<uid_t>(-1), dialout->gr_gid) == 0;
+    struct stat st {};
+    ASSERT_EQ(::stat(path, &st), 0);
+    if (st.st_gid == 0) GTEST_SKIP() << "the node stays in root's group; given to dialout: " << given;
+    const std::string group = ::getgrgid(st.st_gid)->gr_name, advice = OpenFailureAdvice(path, std::strerror(EACCES));
+    EXPECT_NE(advice.find("\"" + group + "\""), std::string::npos) << advice;
+    EXPECT_NE(advice.find("sudo usermod -aG " + group + " "), std::string::npos) << advice;
+    EXPECT_EQ(OpenFailureAdvice("/dev/null", std::strerror(EACCES)), "");
+    EXPECT_EQ(OpenFailureAdvice(path, std::strerror(ENOENT)), "");
+    ::unlink(path);
 }
-
-TEST_F(SessionTest, ClosingDuringThePauseBeforeADeleteSendsNoDelete) {
-    // Asked before the run: a remote device answers one question at a time.
-    const std::string port = sim_.PortPath(), name = sim_.Logs()[0].start_code;
-    Worker run([&](const Pause& p) { return DeleteLog(port, name, p); });
-    run.Resume();
-    ASSERT_TRUE(sim_.WaitForCommands(2, milliseconds(10000)));
-    run.Terminate();
-    ASSERT_TRUE(run.Finish(milliseconds(10000)));
-    EXPECT_TRUE(run.stopped);
-    EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
-    EXPECT_EQ(Texts(sim_.Commands()), (std::vector<std::string>{"md mach", "fs stop"}));
-    EXPECT_EQ(sim_.Logs().size(), 3u);
-}
+#endif
 
 }  // namespace
