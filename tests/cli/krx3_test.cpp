@@ -61,6 +61,15 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     cut.SetBehaviour(b);
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
+    // A machine whose one adapter port is the simulated device.
+    Spill(dir / "sim.reg",
+          "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"
+          "\"\\\\Device\\\\VCP0\"=\"" +
+              sim.PortPath() +
+              "\"\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6015+A\\0000\\"
+              "Device Parameters]\r\n\"PortName\"=\"" +
+              sim.PortPath() + "\"\r\n\"LatencyTimer\"=dword:00000010\r\n");
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
                       in = " --saved-in " + logs.string() + port;
     const struct {
@@ -76,6 +85,7 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"list --json" + port, 0,
          "\"stop\": \"2017-06-15T11:36:50\", \"duration_s\": 3990, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
         {"ports", 0, "COM10 *\nCOM3\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
+        {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new" + to, 0, "pulled 2, already there 1, failed 0"},
         {"pull --new" + to, 0, "pulled 0, already there 3, failed 0 (nothing new to pull)"},
         {"pull" + to + " EBQNYWG EBQRKIA", 1, "pulled 0, already there 1, failed 1"},
