@@ -1,9 +1,10 @@
-// The device conversations against the simulated device, as the command line
-// runs them, and what the user is told when Linux refuses a port. What the
-// device received, and when, is what it recorded.
+// The device conversations against the simulated device, on a worker thread
+// as the window runs them, and what the user is told when Linux refuses a
+// port. What the device received, and when, is what it recorded.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 #include "serial.h"
 #include "session.h"
 #include "simulator.h"
+#include "tthread.h"
 
 #if defined(__linux__)
 #include <grp.h>
@@ -27,13 +29,34 @@
 
 namespace {
 
+// One conversation on a worker thread, as the window runs it.
+class Run : public TThread {
+public:
+    explicit Run(const std::function<Conversation()>& talk) : TThread(true), talk_(talk) { FreeOnTerminate = false; }
+    Conversation result;
+    std::exception_ptr error;
+
+protected:
+    void Execute() override {
+        try {
+            result = talk_();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+    std::function<Conversation()> talk_;
+};
+
 // Runs one conversation; the port is closed after it, however it ended.
 Conversation Converse(const std::function<Conversation()>& talk) {
     SetExchangeBounds(DefaultExchangeBounds());
     StopExchanges(false);
-    const Conversation c = talk();
+    Run run(talk);
+    run.Resume();
+    EXPECT_TRUE(TThread::WaitForAll(std::chrono::seconds(20)));
+    if (run.error) std::rethrow_exception(run.error);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port stays open after the conversation";
-    return c;
+    return run.result;
 }
 
 // Each pause is noted with the number of commands the device had by then.
