@@ -53,3 +53,4 @@ wait_for 30 cmp -s "$work/run/log/$name" "$work/device/$name" || fail "the saved
 # The picture once the save dialog is gone.
 wait_for 10 test -z "$(dialog)" || fail "the save dialog stayed open"
 "$grab" "$window" "$picture" || fail "no picture of the window"
+echo "smoke test: saved $name, the same as the device's; picture in $picture"
