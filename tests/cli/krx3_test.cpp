@@ -50,10 +50,14 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"EBQWZNX", "EBQXXZD", {"c", std::string("d\0\xE9", 3), ""}},  // 2017-06-17 23:59:58 to 06-18 00:00:02
         {"EBQNYWG", "EBQOCEZ", {"first log", "x"}},
     });
-    // A device that never answers, and one that hangs up in the middle of a
-    // log of 2017-06-16 00:00:00.
-    krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000));
+    // A device that never answers, one that hangs up in the middle of a log
+    // of 2017-06-16 00:00:00, and one that keeps a log it is told to delete.
+    krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000)),
+        stuck({{"EBQNYWG", "EBQOCEZ", {"first log", "x"}}});
     krx3sim::Behaviour b;
+    b.keep_on_delete = true;
+    stuck.SetBehaviour(b);
+    b = {};
     b.silent = true;
     silent.SetBehaviour(b);
     b = {};
@@ -93,6 +97,7 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"delete" + in + " EBQRKIA", 1, "differs"},
         {"delete --saved-in " + dir.string() + port + " EBQNYWG", 1, "no copy"},
         {"delete" + in + " ZZZZZZZ", 1, "lists no such log"},
+        {"delete --saved-in " + logs.string() + " --port " + stuck.PortPath() + " EBQNYWG", 1, "it is still listed"},
         {"delete" + in + " EBQNYWG", 0, "EBQNYWG  deleted"},
         {"list --colour", 2, "unknown option --colour"},
         {"pull" + port, 2, "--new"},
