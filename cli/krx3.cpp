@@ -141,13 +141,13 @@ std::vector<std::string> scannedPorts() {
     return ports;
 }
 
+const std::string kNoAdapterPort = "krx3: no port of the device's USB serial adapter was found.";
+
 // The port to use; empty (after saying why) when there is none.
 std::string choosePort(const Options& o) {
     if (!o.port.empty()) return o.port;
     const std::vector<std::string> ports = scannedPorts();
-    if (ports.empty())
-        say("krx3: no port of the device's USB serial adapter was found.\n"
-            "Is the device connected? Name its port with --port.");
+    if (ports.empty()) say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
     return ports.empty() ? std::string() : ports.front();
 }
 
@@ -227,7 +227,7 @@ const fatdss_t* findLog(const Listing& l, const std::string& name) {
 int portsCommand() {
     const std::vector<std::string> ports = scannedPorts();
     if (ports.empty()) {
-        say("krx3: no port of the device's USB serial adapter was found.");
+        say(kNoAdapterPort);
         return kUsage;
     }
     for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%s%s\n", ports[i].c_str(), i == 0 ? " *" : "");

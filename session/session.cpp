@@ -22,6 +22,12 @@ void wait(const Pause& pause, int ms) {
 
 std::size_t heard() { return LastExchange().bytes + LastExchange().drained; }
 
+// Adds what the conversation's own command heard, and whether it was written.
+void noteCommand(Conversation* c) {
+    c->heard += heard();
+    c->sent = LastExchange().sent;
+}
+
 // Opens the port; false (with the reason in c) when it does not open.
 bool openPort(const std::string& port, Conversation* c) {
     c->opened = OpenCom(port) != 0;
@@ -54,8 +60,7 @@ Conversation ListLogs(const std::string& port, const Pause& pause) {
     if (!preamble(&c)) return c;
     wait(pause, 100);
     c.end = mlt_cmd("fs list\r", c.reply, 1);
-    c.heard += heard();
-    c.sent = LastExchange().sent;
+    noteCommand(&c);
     return c;
 }
 
@@ -70,8 +75,7 @@ Conversation ReadLog(const std::string& port, const std::string& name, const Pro
         if (lines > 0) bytes += c.reply.Get(lines - 1).size() + 1;
         if (progress) progress(lines, bytes);
     });
-    c.heard += heard();
-    c.sent = LastExchange().sent;
+    noteCommand(&c);
     return c;
 }
 
@@ -82,8 +86,7 @@ Conversation DeleteLog(const std::string& port, const std::string& name, const P
     if (!preamble(&c)) return c;
     wait(pause, 500);
     const std::string reply = krx_cmd("fs del " + name + "\r", 1, &c.end);
-    c.heard += heard();
-    c.sent = LastExchange().sent;
+    noteCommand(&c);
     if (!reply.empty()) c.reply.Add(reply);
     return c;
 }

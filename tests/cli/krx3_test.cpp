@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "recorded_export.h"
 #include "simulator.h"
 
 namespace {
@@ -66,14 +67,7 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
-    Spill(dir / "sim.reg",
-          "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"
-          "\"\\\\Device\\\\VCP0\"=\"" +
-              sim.PortPath() +
-              "\"\r\n"
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6015+A\\0000\\"
-              "Device Parameters]\r\n\"PortName\"=\"" +
-              sim.PortPath() + "\"\r\n\"LatencyTimer\"=dword:00000010\r\n");
+    Spill(dir / "sim.reg", RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+A", sim.PortPath())));
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
                       in = " --saved-in " + logs.string() + port;
     const struct {

@@ -2,24 +2,12 @@
 #include <stdexcept>
 
 #include "gui_support.h"
+#include "recorded_export.h"
 
 namespace {
 
-std::string Adapter(const std::string& key, const std::string& port) {
-    return "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\" + key +
-           "\\0000\\Device Parameters]\n\"PortName\"=\"" + port + "\"\n\"LatencyTimer\"=dword:00000010\n\n";
-}
-
-std::string Registry(const std::vector<std::string>& ports, const std::string& devices) {
-    std::string text =
-        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n";
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        text += "\"\\\\Device\\\\VCP" + std::to_string(i) + "\"=\"" + ports[i] + "\"\n";
-    return text + "\n" + devices;
-}
-
-const std::string kCom3 = Adapter("VID_0403+PID_6015+DA00AAAAA", "COM3");
-const std::string kCom10 = Adapter("VID_0403+PID_6015+DA00BBBBA", "COM10");
+const std::string kCom3 = RecordedAdapter("VID_0403+PID_6015+DA00AAAAA", "COM3");
+const std::string kCom10 = RecordedAdapter("VID_0403+PID_6015+DA00BBBBA", "COM10");
 
 }  // namespace
 
@@ -31,7 +19,7 @@ const std::string kCom10 = Adapter("VID_0403+PID_6015+DA00BBBBA", "COM10");
 // picked, or found by a scan that finds another port, resets them; a
 // scan finding the same keeps them.
 TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
-    TForm1& w = Open(Registry({"COM1", "COM3", "COM10"}, kCom3 + kCom10));
+    TForm1& w = Open(RecordedExport({"COM1", "COM3", "COM10"}, kCom3 + kCom10));
     const auto scan = [&](const std::string& registry) {
         TForm1::SetRegistryFactory([registry] { return RecordedRegistryFromText(registry); });
         QTest::mouseClick(w.Button1, Qt::LeftButton);
@@ -76,9 +64,9 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
         bool resets;
     } cases[] = {
         {"picked", "", "COM3", true},
-        {"scan finds the same port", Registry({"COM3"}, kCom3), "COM3", false},
-        {"scan finds another port", Registry({"COM10"}, kCom10), "COM10", true},
-        {"scan finds no adapter", Registry({"COM1"}, ""), "", true},
+        {"scan finds the same port", RecordedExport({"COM3"}, kCom3), "COM3", false},
+        {"scan finds another port", RecordedExport({"COM10"}, kCom10), "COM10", true},
+        {"scan finds no adapter", RecordedExport({"COM1"}, ""), "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
