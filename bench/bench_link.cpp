@@ -60,7 +60,7 @@ Result upload(int lines, bool paced) {
     const krx3sim::Log log = sim.Logs().front();
     for (const auto& l : log.lines) r.bytes += l.size() + 1;
     if (!OpenCom(sim.PortPath())) {
-        std::printf("cannot open %s: %s\n", sim.PortPath().c_str(), OpenComError().c_str());
+        std::printf("cannot open %s: %s\n", sim.PortPath().c_str(), OpenComError().text.c_str());
         return r;
     }
 

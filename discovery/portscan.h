@@ -6,12 +6,22 @@
 #include <vector>
 
 #include "registry.h"
+#include "system_error.h"
 
 struct PortScanResult {
     // False when the serial port map key does not exist at all.
     bool map_exists = false;
     // The matching ports, in the order of the serial port map.
     std::vector<std::string> ports;
+    // The serial number of each port's adapter (serials[i] is that of
+    // ports[i]) as the name of the device's key holds it: the name is
+    // "VID_xxxx+PID_yyyy+<serial><letter>", the letter being the one the
+    // driver appends for each port of a chip. Empty when the name has no
+    // third field or that field is the letter alone.
+    std::vector<std::string> serials;
+    // The first failure to read the registry that the scan met (not a key
+    // or value that is not there); the ports are then those it could read.
+    SystemError error;
 };
 
 // Reads "HARDWARE\DEVICEMAP\SERIALCOMM\" for the machine's serial ports and
@@ -21,3 +31,6 @@ struct PortScanResult {
 // as VID 403 and PID 6015 with "VID_%04d+PID_%04d" (decimal, up to four
 // digits each); of several devices naming the port, the last decides.
 PortScanResult ScanPorts(RegistrySource& source);
+
+// What a person is told when the scan met a read failure.
+std::string ScanFailureText(const SystemError& e);

@@ -3,14 +3,16 @@
 // Three sources stand behind it: the Windows registry itself
 // (registry_win32.cpp), a recorded registry in the registry editor's text
 // export format (registry_file.cpp), and on Linux the same keys built from
-// sysfs (registry_sysfs_linux.cpp). Key paths use backslashes; a trailing
-// backslash is allowed; names compare without regard to ASCII case, as the
-// registry does.
+// sysfs (registry_sysfs_linux.cpp); the last two hold their keys in memory
+// (keytree.h). Key paths use backslashes; a trailing backslash is allowed;
+// names compare without regard to ASCII case, as the registry does.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "system_error.h"
 
 // One accessor with at most one open key.
 class TRegistry {
@@ -27,6 +29,12 @@ public:
     // when the value does not exist.
     virtual std::string GetDataAsString(const std::string& name) = 0;
     virtual void CloseKey() = 0;
+    // The first failure to read that this accessor met, other than a key or
+    // value that is not there (that is an answer, not a failure); no error
+    // (code 0) while every read went through. The calls above answer with
+    // what they could read: a key or value that failed as if it were not
+    // there, the names listed before a listing failed.
+    virtual SystemError Error() const { return SystemError(); }
 };
 
 // Makes accessors over one source.

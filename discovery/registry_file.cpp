@@ -1,86 +1,19 @@
 // A recorded registry: the text the registry editor writes when it exports
-// keys. Only keys below HKEY_LOCAL_MACHINE are kept, since that is the only
-// hive the port scan reads. Every value keeps its file order; a name given
-// twice in one key keeps its first place and takes the later data, as an
-// import of the file overwrites the value.
+// keys, read into a key tree (keytree.h). Only keys below HKEY_LOCAL_MACHINE
+// are kept, since that is the only hive the port scan reads. Every value
+// keeps its file order; a name given twice in one key keeps its first place
+// and takes the later data, as an import of the file overwrites the value.
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <stdexcept>
 #include <utility>
 
+#include "keytree.h"
 #include "registry.h"
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s) c = LowerAscii(c);
-    return s;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-// Drops leading and trailing backslashes and folds the case, giving the form
-// in which key paths are looked up ("" is HKEY_LOCAL_MACHINE itself).
-std::string PathKey(const std::string& path) {
-    std::size_t begin = path.find_first_not_of('\\');
-    if (begin == std::string::npos) return std::string();
-    std::size_t end = path.find_last_not_of('\\');
-    return LowerAscii(path.substr(begin, end - begin + 1));
-}
-
-struct Key {
-    std::vector<std::string> subkeys;
-    std::vector<std::pair<std::string, std::string>> values;
-};
-
-struct Hive {
-    std::map<std::string, Key> keys;
-
-    Hive() { keys.emplace(std::string(), Key()); }
-
-    const Key* Find(const std::string& path) const {
-        auto it = keys.find(PathKey(path));
-        return it == keys.end() ? nullptr : &it->second;
-    }
-
-    // Creates the key and every key above it that is still missing; the
-    // names keep the spelling of their first appearance.
-    Key& Create(const std::string& path) {
-        std::size_t begin = path.find_first_not_of('\\');
-        std::size_t end = path.find_last_not_of('\\');
-        std::string trimmed = begin == std::string::npos ? std::string() : path.substr(begin, end - begin + 1);
-        Key* parent = &keys[std::string()];
-        std::size_t start = 0;
-        while (start < trimmed.size()) {
-            std::size_t stop = trimmed.find('\\', start);
-            if (stop == std::string::npos) stop = trimmed.size();
-            std::string name = trimmed.substr(start, stop - start);
-            auto [it, inserted] = keys.try_emplace(LowerAscii(trimmed.substr(0, stop)));
-            if (inserted) parent->subkeys.push_back(name);
-            parent = &it->second;
-            start = stop + 1;
-        }
-        return *parent;
-    }
-};
-
-void SetValue(Key& key, const std::string& name, std::string data) {
-    for (auto& value : key.values) {
-        if (EqualNoCase(value.first, name)) {
-            value.second = std::move(data);
-            return;
-        }
-    }
-    key.values.emplace_back(name, std::move(data));
-}
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
@@ -132,7 +65,7 @@ std::string DecodeText(const std::string& bytes, const std::string& origin) {
 
 class Parser {
 public:
-    Parser(std::string origin, Hive& hive) : origin_(std::move(origin)), hive_(hive) {}
+    Parser(std::string origin, KeyTree& tree) : origin_(std::move(origin)), tree_(tree) {}
 
     void Parse(const std::string& text) {
         std::vector<std::string> lines = SplitLines(text);
@@ -141,7 +74,7 @@ public:
         if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
             Fail(1, "not a registry export (expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\")");
         }
-        Key* section = nullptr;
+        RegistryKey* section = nullptr;
         bool in_section = false;
         for (std::size_t i = 1; i < lines.size(); ++i) {
             std::size_t line_no = i + 1;
@@ -211,12 +144,12 @@ private:
 
     // Returns the key the section's values go to, or nullptr when they are
     // not kept (another hive, or a deletion).
-    Key* OpenSection(const std::string& path, std::size_t line_no) {
+    RegistryKey* OpenSection(const std::string& path, std::size_t line_no) {
         if (path.empty()) Fail(line_no, "empty key name");
         if (path[0] == '-') return nullptr;
         std::size_t sep = path.find('\\');
         std::string hive = path.substr(0, sep);
-        if (!EqualNoCase(hive, "HKEY_LOCAL_MACHINE") && !EqualNoCase(hive, "HKLM")) {
+        if (!SameRegistryName(hive, "HKEY_LOCAL_MACHINE") && !SameRegistryName(hive, "HKLM")) {
             static const char* const others[] = {"HKEY_CURRENT_USER",
                                                  "HKEY_CLASSES_ROOT",
                                                  "HKEY_USERS",
@@ -226,12 +159,12 @@ private:
                                                  "HKU",
                                                  "HKCC"};
             if (std::none_of(std::begin(others), std::end(others),
-                             [&](const char* h) { return EqualNoCase(hive, h); })) {
+                             [&](const char* h) { return SameRegistryName(hive, h); })) {
                 Fail(line_no, "unknown root key \"" + hive + "\"");
             }
             return nullptr;
         }
-        return &hive_.Create(sep == std::string::npos ? std::string() : path.substr(sep + 1));
+        return &tree_.Create(sep == std::string::npos ? std::string() : path.substr(sep + 1));
     }
 
     // Reads a quoted string starting at `pos` (on the opening quote); leaves
@@ -248,7 +181,7 @@ private:
         return out;
     }
 
-    void ParseValue(const std::string& line, std::size_t line_no, Key* section) {
+    void ParseValue(const std::string& line, std::size_t line_no, RegistryKey* section) {
         std::size_t pos = 0;
         std::string name;
         if (line[0] == '@') {
@@ -273,7 +206,7 @@ private:
         } else {
             Fail(line_no, "unknown value type in \"" + line.substr(pos) + "\"");
         }
-        if (section) SetValue(*section, name, std::move(data));
+        if (section) section->SetValue(name, std::move(data));
     }
 
     std::string Dword(const std::string& digits, std::size_t line_no) const {
@@ -285,59 +218,13 @@ private:
     }
 
     std::string origin_;
-    Hive& hive_;
-};
-
-class FileRegistry final : public TRegistry {
-public:
-    explicit FileRegistry(std::shared_ptr<const Hive> hive) : hive_(std::move(hive)) {}
-
-    bool KeyExists(const std::string& key) override { return hive_->Find(key) != nullptr; }
-
-    bool OpenKey(const std::string& key) override {
-        open_ = hive_->Find(key);
-        return open_ != nullptr;
-    }
-
-    std::vector<std::string> GetValueNames() override {
-        std::vector<std::string> names;
-        if (open_) {
-            for (const auto& value : open_->values) names.push_back(value.first);
-        }
-        return names;
-    }
-
-    std::vector<std::string> GetKeyNames() override { return open_ ? open_->subkeys : std::vector<std::string>(); }
-
-    std::string GetDataAsString(const std::string& name) override {
-        if (open_) {
-            for (const auto& value : open_->values) {
-                if (EqualNoCase(value.first, name)) return value.second;
-            }
-        }
-        return std::string();
-    }
-
-    void CloseKey() override { open_ = nullptr; }
-
-private:
-    std::shared_ptr<const Hive> hive_;
-    const Key* open_ = nullptr;
-};
-
-class FileSource final : public RegistrySource {
-public:
-    explicit FileSource(std::shared_ptr<const Hive> hive) : hive_(std::move(hive)) {}
-    std::unique_ptr<TRegistry> Open() override { return std::make_unique<FileRegistry>(hive_); }
-
-private:
-    std::shared_ptr<const Hive> hive_;
+    KeyTree& tree_;
 };
 
 std::unique_ptr<RegistrySource> Load(const std::string& bytes, const std::string& origin) {
-    auto hive = std::make_shared<Hive>();
-    Parser(origin, *hive).Parse(DecodeText(bytes, origin));
-    return std::make_unique<FileSource>(std::move(hive));
+    auto tree = std::make_shared<KeyTree>();
+    Parser(origin, *tree).Parse(DecodeText(bytes, origin));
+    return KeyTreeSource(std::move(tree));
 }
 
 }  // namespace

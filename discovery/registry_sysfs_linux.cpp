@@ -19,19 +19,28 @@
 //
 // The keys exist only when <root>/class/tty does; a tree without it (no
 // sysfs, or a wrong root) reads as a machine without the serial port map.
+// Any other failure to read <root>/class/tty (not a directory, no right to
+// read it, an I/O error) is the accessor's read failure: the keys then hold
+// the ports listed before the failure, or are not there when the directory
+// could not be read at all.
+//
 // Each accessor takes a fresh look at the tree, as each accessor of the
-// Windows registry sees the registry as it is at that moment. The tree is
-// rendered as a registry export and read by the recorded-registry reader,
-// so both present keys and values the same way.
+// Windows registry sees the registry as it is at that moment. The keys are
+// built as a key tree (keytree.h), the same the recorded-registry reader
+// fills, so both present keys and values the same way.
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "keytree.h"
 #include "registry.h"
+#include "system_error.h"
 
 namespace fs = std::filesystem;
 
@@ -83,17 +92,26 @@ struct Port {
     fs::path device;  // the resolved `device` link
 };
 
-std::vector<Port> SerialPorts(const fs::path& tty_class) {
-    std::vector<Port> ports;
+// The ports in `tty_class`, in natural order. False when the directory could
+// not be opened; a failure other than its not being there, there or later in
+// the listing, goes to `error`.
+bool SerialPorts(const fs::path& tty_class, std::vector<Port>& ports, SystemError& error) {
     std::error_code ec;
-    for (fs::directory_iterator it(tty_class, ec), end; !ec && it != end; it.increment(ec)) {
+    fs::directory_iterator it(tty_class, ec);
+    if (ec) {
+        SystemError failure = SystemErrorOf(ec.value());
+        if (!IsNotThere(failure)) error = failure;
+        return false;
+    }
+    for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
         std::error_code link_ec;
         fs::path device = fs::canonical(it->path() / "device", link_ec);
         if (link_ec) continue;
         ports.push_back({it->path().filename().string(), device});
     }
+    if (ec) error = SystemErrorOf(ec.value());
     std::sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) { return NaturalLess(a.tty, b.tty); });
-    return ports;
+    return true;
 }
 
 // The USB device a port belongs to: the nearest directory at or above the
@@ -126,68 +144,56 @@ std::string KeyNamePart(const std::string& text) {
     return out;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string UniqueName(const std::string& base, const std::vector<std::string>& taken) {
-    auto free = [&](const std::string& name) {
-        return std::none_of(taken.begin(), taken.end(), [&](const std::string& t) { return SameName(t, name); });
-    };
+// The first of base + "A", "B", ..., "Z", "A2", "A3", ... that `bus` has no
+// key of.
+std::string UniqueName(const std::string& base, const RegistryKey& bus) {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        if (free(base + letter)) return base + letter;
+        if (!bus.Subkey(base + letter)) return base + letter;
     }
     for (int n = 2;; ++n) {
         std::string name = base + "A" + std::to_string(n);
-        if (free(name)) return name;
+        if (!bus.Subkey(name)) return name;
     }
 }
 
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
+struct Reading {
+    std::shared_ptr<KeyTree> tree = std::make_shared<KeyTree>();
+    SystemError error;
+};
 
-std::string RenderExport(const fs::path& root) {
-    std::string reg = "Windows Registry Editor Version 5.00\n";
+Reading ReadTree(const fs::path& root) {
+    Reading reading;
+    std::vector<Port> ports;
+    if (!SerialPorts(root / "class" / "tty", ports, reading.error)) return reading;
     std::error_code ec;
-    fs::path tty_class = root / "class" / "tty";
-    if (!fs::is_directory(tty_class, ec)) return reg;
     fs::path real_root = fs::canonical(root, ec);
 
-    std::vector<Port> ports = SerialPorts(tty_class);
-    reg += "\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n";
-    for (const Port& port : ports) reg += Quoted("\\Device\\" + port.tty) + "=" + Quoted("/dev/" + port.tty) + "\n";
+    RegistryKey& map = reading.tree->Create("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    for (const Port& port : ports) map.SetValue("\\Device\\" + port.tty, "/dev/" + port.tty);
 
-    reg += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS]\n";
-    std::vector<std::string> adapters;
+    RegistryKey& bus = reading.tree->Create("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS");
     for (const Port& port : ports) {
         fs::path usb;
         if (!FindUsbDevice(port.device, real_root, usb)) continue;
         std::string base = "VID_" + UsbId(ReadAttribute(usb / "idVendor")) + "+PID_" +
                            UsbId(ReadAttribute(usb / "idProduct")) + "+" + KeyNamePart(ReadAttribute(usb / "serial"));
-        std::string name = UniqueName(base, adapters);
-        adapters.push_back(name);
         std::string latency = ReadAttribute(port.device / "latency_timer");
         if (latency.empty()) latency = kDefaultLatencyTimer;
-        reg +=
-            "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\" + name + "\\0000\\Device Parameters]\n";
-        reg += "\"PortName\"=" + Quoted("/dev/" + port.tty) + "\n";
-        reg += "\"LatencyTimer\"=" + Quoted(latency) + "\n";
+        RegistryKey& parameters = bus.AddSubkey(UniqueName(base, bus)).AddSubkey("0000").AddSubkey("Device Parameters");
+        parameters.SetValue("PortName", "/dev/" + port.tty);
+        parameters.SetValue("LatencyTimer", latency);
     }
-    return reg;
+    return reading;
 }
 
 class SysfsSource final : public RegistrySource {
 public:
     explicit SysfsSource(std::string root) : root_(std::move(root)) {}
-    std::unique_ptr<TRegistry> Open() override { return RecordedRegistryFromText(RenderExport(root_))->Open(); }
+
+    std::unique_ptr<TRegistry> Open() override {
+        Reading reading = ReadTree(root_);
+        return KeyTreeRegistry(std::move(reading.tree), std::move(reading.error));
+    }
 
 private:
     fs::path root_;

@@ -1,6 +1,9 @@
 // The Windows registry under HKEY_LOCAL_MACHINE, opened read-only: the scan
 // must work for a user without administrator rights and never changes a key.
 // Names and data cross into the program as narrow text in the ANSI code page.
+// A call that fails for another reason than the key or value not being there
+// (no right to read it, a key deleted while open, ...) answers as if it were
+// not there and is kept as the accessor's read failure.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -11,6 +14,7 @@
 
 #include "ansi_text_win32.h"
 #include "registry.h"
+#include "system_error.h"
 
 namespace {
 
@@ -21,12 +25,12 @@ std::wstring SubKey(const std::string& key) {
     return WidenAnsi(key.substr(begin, key.find_last_not_of('\\') - begin + 1));
 }
 
-HKEY OpenReadOnly(const std::string& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return nullptr;
-    }
-    return handle;
+// Whether a call's result is an answer rather than a failure: the key or
+// value is there, or it is not.
+// A key removed while it is read (an adapter unplugged during the scan) is
+// as good as not there.
+bool Answered(LONG rc) {
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND || rc == ERROR_KEY_DELETED;
 }
 
 class Win32Registry final : public TRegistry {
@@ -50,8 +54,10 @@ public:
         std::vector<std::string> names;
         if (!key_) return names;
         DWORD max_length = 0;
-        if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &max_length, nullptr,
-                             nullptr, nullptr) != ERROR_SUCCESS) {
+        const LONG info = RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           &max_length, nullptr, nullptr, nullptr);
+        if (info != ERROR_SUCCESS) {
+            Record(info);
             return names;
         }
         std::vector<wchar_t> buffer(max_length + 1);
@@ -64,7 +70,10 @@ public:
                 buffer.resize(buffer.size() * 2);
                 continue;
             }
-            if (rc != ERROR_SUCCESS) break;
+            if (rc != ERROR_SUCCESS) {
+                if (rc != ERROR_NO_MORE_ITEMS) Record(rc);
+                break;
+            }
             names.push_back(NarrowAnsi(buffer.data(), length));
             ++index;
         }
@@ -78,7 +87,9 @@ public:
         wchar_t buffer[256];
         for (DWORD index = 0;; ++index) {
             DWORD length = 256;
-            if (RegEnumKeyExW(key_, index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            const LONG rc = RegEnumKeyExW(key_, index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+            if (rc != ERROR_SUCCESS) {
+                if (rc != ERROR_NO_MORE_ITEMS) Record(rc);
                 break;
             }
             names.push_back(NarrowAnsi(buffer, length));
@@ -91,17 +102,22 @@ public:
         std::wstring wide_name = WidenAnsi(name);
         DWORD type = 0;
         DWORD size = 0;
-        if (RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        LONG rc = RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, nullptr, &size);
+        if (rc != ERROR_SUCCESS) {
+            Record(rc);
             return std::string();
         }
         std::vector<BYTE> data(size + sizeof(wchar_t));
-        LONG rc = ERROR_MORE_DATA;
+        rc = ERROR_MORE_DATA;
         while (rc == ERROR_MORE_DATA) {
             size = static_cast<DWORD>(data.size());
             rc = RegQueryValueExW(key_, wide_name.c_str(), nullptr, &type, data.data(), &size);
             if (rc == ERROR_MORE_DATA) data.resize(data.size() * 2);
         }
-        if (rc != ERROR_SUCCESS) return std::string();
+        if (rc != ERROR_SUCCESS) {
+            Record(rc);
+            return std::string();
+        }
         switch (type) {
             case REG_SZ:
             case REG_EXPAND_SZ: {
@@ -136,8 +152,28 @@ public:
         key_ = nullptr;
     }
 
+    SystemError Error() const override { return error_; }
+
 private:
+    // A key that cannot be opened is not there to the caller; why, when it
+    // is there, is kept as the read failure.
+    HKEY OpenReadOnly(const std::string& key) {
+        HKEY handle = nullptr;
+        const LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, KEY_READ, &handle);
+        if (rc != ERROR_SUCCESS) {
+            Record(rc);
+            return nullptr;
+        }
+        return handle;
+    }
+
+    // Keeps the first failure; a key or value that is not there is none.
+    void Record(LONG rc) {
+        if (!error_.Failed() && !Answered(rc)) error_ = SystemErrorOf(rc);
+    }
+
     HKEY key_ = nullptr;
+    SystemError error_;
 };
 
 class Win32Source final : public RegistrySource {

@@ -74,7 +74,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 
     if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
     // A command is written up to its first NUL, as a C string would be.
-    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop))
+    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop, &stats.error))
         return g_stop.load(std::memory_order_acquire) ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
     stats.sent = true;
     stats.written = stats.last_byte = Clock::now();
@@ -86,7 +86,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     for (;;) {
         if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
         const auto read_began = Clock::now();
-        const serial_os::Read r = serial_os::ReadByte(h, &byte);
+        const serial_os::Read r = serial_os::ReadByte(h, &byte, &stats.error);
         if (r == serial_os::Read::Failed) {
             // A failed read returns at once: it is counted, never timed.
             if (idle < n) {
@@ -157,7 +157,7 @@ ExchangeBounds DefaultExchangeBounds() {
     b.drain_time = milliseconds(10000);
     b.krx_bytes = 64u * 1024u;
     b.mlt_bytes = 4u * 1024u * 1024u;
-    b.slt_bytes = 256u * 1024u * 1024u;
+    b.slt_bytes = kReplyBound;
     b.reply_time = milliseconds(10000);
     b.list_time = milliseconds(120000);
     return b;

@@ -24,7 +24,9 @@
 #include <functional>
 #include <string>
 
+#include "reply_bound.h"
 #include "stringlist.h"
+#include "system_error.h"
 
 // The listing and the upload end only on silence that no working device
 // produces inside a reply:
@@ -41,11 +43,6 @@
 constexpr std::chrono::milliseconds kFirstByteWait{2000};
 constexpr std::chrono::milliseconds kEndSilence{260};
 
-// Memory that one line costs beyond its bytes, as the reply bounds count it:
-// the line's own string and its share of the view that shows it. A reply of
-// millions of short or empty lines so stops at the same memory as one of
-// long lines.
-constexpr std::size_t kLineCost = 96;
 
 enum class ExchangeEnd {
     Silence,      // the idle budget was spent (the normal end of mlt_cmd/slt_cmd)
@@ -85,6 +82,7 @@ struct ExchangeStats {
     std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
     std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)
     std::chrono::steady_clock::time_point ended;      // the exchange ended
+    SystemError error;                                // the failed read's or write's, when the system gave one
 };
 const ExchangeStats& LastExchange();
 

@@ -15,9 +15,9 @@ std::mutex& error_mutex() {
     return m;
 }
 
-std::string& error_text() {
-    static std::string text;
-    return text;
+SystemError& last_error() {
+    static SystemError error;
+    return error;
 }
 
 }  // namespace
@@ -28,12 +28,12 @@ int OpenCom(std::string port) {
     const com_handle_t old = hCom.exchange(INVALID_COM_HANDLE);
     if (old != INVALID_COM_HANDLE) serial_os::Close(old);
 
-    std::string error;
+    SystemError error;
     const com_handle_t h = serial_os::Open(port, &error);
     hCom.store(h);
     {
         std::lock_guard<std::mutex> lock(error_mutex());
-        error_text() = h == INVALID_COM_HANDLE ? error : std::string();
+        last_error() = h == INVALID_COM_HANDLE ? error : SystemError();
     }
     return h != INVALID_COM_HANDLE ? 1 : 0;
 }
@@ -45,7 +45,7 @@ int CloseCom() {
     return 1;
 }
 
-std::string OpenComError() {
+SystemError OpenComError() {
     std::lock_guard<std::mutex> lock(error_mutex());
-    return error_text();
+    return last_error();
 }

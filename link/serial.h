@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "system_error.h"
+
 using com_handle_t = std::intptr_t;
 // All bits set, as the Win32 INVALID_HANDLE_VALUE.
 constexpr com_handle_t INVALID_COM_HANDLE = -1;
@@ -23,13 +25,13 @@ extern std::atomic<com_handle_t> hCom;
 // opened as given; on POSIX a bare name such as ttyUSB0 is looked for in
 // /dev, on Windows it is opened as "//./" + name. Stores the result in hCom.
 // Returns non-zero when the port is open and configured (the last step,
-// setting the time-outs, succeeded), 0 otherwise. On failure the OS's own
-// reason is kept for OpenComError().
+// setting the time-outs, succeeded), 0 otherwise. On failure the system's
+// error is kept for OpenComError().
 int OpenCom(std::string port);
 
 // Closes the connection: 1 when one was open, 0 when none was (no OS call).
 int CloseCom();
 
-// The reason the last failed OpenCom gave (the OS's text, such as "No such
-// file or directory"); empty after a successful one.
-std::string OpenComError();
+// The system's error of the last failed OpenCom (code and text, such as
+// ENOENT, "No such file or directory"); none after a successful one.
+SystemError OpenComError();

@@ -62,12 +62,12 @@ int remaining_ms(Clock::time_point deadline) {
     return static_cast<int>(left) + 1;
 }
 
-bool fail(std::string* error, int err) {
-    if (error) *error = std::strerror(err);
+bool fail(SystemError* error, int err) {
+    if (error) *error = SystemErrorOf(err);
     return false;
 }
 
-bool configure(int fd, std::string* error) {
+bool configure(int fd, SystemError* error) {
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) return fail(error, errno);
     ::cfmakeraw(&tio);
@@ -97,7 +97,7 @@ void sleep_1ms() {
 
 }  // namespace
 
-com_handle_t Open(const std::string& port, std::string* error) {
+com_handle_t Open(const std::string& port, SystemError* error) {
     const std::string path = port.find('/') != std::string::npos ? port : "/dev/" + port;
 
     int fd;
@@ -131,13 +131,16 @@ com_handle_t Open(const std::string& port, std::string* error) {
 
     Port* p = new Port;
     p->fd = guard.release();
-    if (error) error->clear();
+    if (error) *error = SystemError();
     return reinterpret_cast<com_handle_t>(p);
 }
 
-Read ReadByte(com_handle_t h, unsigned char* byte) {
+Read ReadByte(com_handle_t h, unsigned char* byte, SystemError* error) {
     Port* p = port_of(h);
-    if (!p) return Read::Failed;
+    if (!p) {
+        fail(error, EBADF);
+        return Read::Failed;
+    }
     if (p->pos < p->len) {
         *byte = p->buf[p->pos++];
         return Read::Byte;
@@ -153,7 +156,10 @@ Read ReadByte(com_handle_t h, unsigned char* byte) {
         *byte = p->buf[0];
         return Read::Byte;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Read::Failed;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        fail(error, errno);
+        return Read::Failed;
+    }
 
     const auto deadline = Clock::now() + kReadTimeout;
     for (;;) {
@@ -161,13 +167,17 @@ Read ReadByte(com_handle_t h, unsigned char* byte) {
         int rc = ::poll(&pfd, 1, remaining_ms(deadline));
         if (rc < 0) {
             if (errno == EINTR) continue;
+            fail(error, errno);
             return Read::Failed;
         }
         if (rc == 0) {
             if (Clock::now() >= deadline) return Read::Idle;
             continue;
         }
-        if (pfd.revents & (POLLERR | POLLNVAL)) return Read::Failed;
+        if (pfd.revents & (POLLERR | POLLNVAL)) {
+            fail(error, (pfd.revents & POLLNVAL) ? EBADF : EIO);
+            return Read::Failed;
+        }
         n = ::read(p->fd, p->buf, sizeof p->buf);
         if (n > 0) {
             p->pos = 1;
@@ -180,12 +190,14 @@ Read ReadByte(com_handle_t h, unsigned char* byte) {
             if (Clock::now() >= deadline) return Read::Idle;
             continue;
         }
+        // A line reported ready that gives nothing has hung up.
+        fail(error, n < 0 ? errno : EIO);
         return Read::Failed;
     }
 }
 
 bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
-           const std::atomic<bool>* stop) {
+           const std::atomic<bool>* stop, SystemError* error) {
     Port* p = port_of(h);
     if (!p) return false;
     const auto deadline = Clock::now() + bound;
@@ -204,14 +216,14 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail(error, errno);
         // Flow control holds the line (or the queue is full): wait for room.
         int ms = remaining_ms(deadline);
         if (ms == 0 || stopped()) return give_up();
         pollfd pfd{p->fd, POLLOUT, 0};
         int rc = ::poll(&pfd, 1, ms < 25 ? ms : 25);
-        if (rc < 0 && errno != EINTR) return false;
-        if (rc > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+        if (rc < 0 && errno != EINTR) return fail(error, errno);
+        if (rc > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) return fail(error, EIO);
     }
 
     // The bytes are queued; the write is done when they have left the port.

@@ -14,6 +14,7 @@
 
 #include "ansi_text_win32.h"
 #include "serial_os.h"
+#include "system_error.h"
 
 namespace serial_os {
 namespace {
@@ -24,20 +25,6 @@ constexpr DWORD kReadTimeoutMs = 25;
 constexpr DWORD kWriteSliceMs = 25;
 
 HANDLE handle_of(com_handle_t h) { return reinterpret_cast<HANDLE>(h); }
-
-// The OS's text for an error code, in the ANSI code page of narrow strings.
-std::string error_text(DWORD code) {
-    wchar_t* buf = nullptr;
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
-    std::wstring wide;
-    if (n > 0 && buf) wide.assign(buf, n);
-    if (buf) LocalFree(buf);
-    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) wide.pop_back();
-    if (wide.empty()) return "Error " + std::to_string(code);
-    return NarrowAnsi(wide.data(), wide.size());
-}
 
 bool is_path(const std::string& port) { return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0; }
 
@@ -55,12 +42,12 @@ COMMTIMEOUTS timeouts() {
 
 }  // namespace
 
-com_handle_t Open(const std::string& port, std::string* error) {
+com_handle_t Open(const std::string& port, SystemError* error) {
     // COM10 and above are only reachable through the device namespace.
     const std::wstring path = WidenAnsi(is_path(port) ? port : "//./" + port);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        if (error) *error = error_text(GetLastError());
+        if (error) *error = LastSystemError();
         return INVALID_COM_HANDLE;
     }
 
@@ -103,7 +90,7 @@ com_handle_t Open(const std::string& port, std::string* error) {
     if (!SetCommState(h, &dcb)) {
         const DWORD code = GetLastError();
         CloseHandle(h);
-        if (error) *error = error_text(code);
+        if (error) *error = SystemErrorOf(static_cast<long>(code));
         return INVALID_COM_HANDLE;
     }
 
@@ -111,22 +98,28 @@ com_handle_t Open(const std::string& port, std::string* error) {
     if (!SetCommTimeouts(h, &t)) {
         const DWORD code = GetLastError();
         CloseHandle(h);
-        if (error) *error = error_text(code);
+        if (error) *error = SystemErrorOf(static_cast<long>(code));
         return INVALID_COM_HANDLE;
     }
-    if (error) error->clear();
+    if (error) *error = SystemError();
     return reinterpret_cast<com_handle_t>(h);
 }
 
-Read ReadByte(com_handle_t h, unsigned char* byte) {
-    if (h == INVALID_COM_HANDLE) return Read::Failed;
+Read ReadByte(com_handle_t h, unsigned char* byte, SystemError* error) {
+    if (h == INVALID_COM_HANDLE) {
+        if (error) *error = SystemErrorOf(ERROR_INVALID_HANDLE);
+        return Read::Failed;
+    }
     DWORD got = 0;
-    if (!ReadFile(handle_of(h), byte, 1, &got, nullptr)) return Read::Failed;
+    if (!ReadFile(handle_of(h), byte, 1, &got, nullptr)) {
+        if (error) *error = LastSystemError();
+        return Read::Failed;
+    }
     return got == 1 ? Read::Byte : Read::Idle;
 }
 
 bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
-           const std::atomic<bool>* stop) {
+           const std::atomic<bool>* stop, SystemError* error) {
     if (h == INVALID_COM_HANDLE) return false;
     const HANDLE port = handle_of(h);
     // Each WriteFile waits at most one slice, so that a stop request is seen
@@ -135,7 +128,10 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     if (!GetCommTimeouts(port, &t) || t.WriteTotalTimeoutConstant != kWriteSliceMs ||
         t.WriteTotalTimeoutMultiplier != 0) {
         t = timeouts();
-        if (!SetCommTimeouts(port, &t)) return false;
+        if (!SetCommTimeouts(port, &t)) {
+            if (error) *error = LastSystemError();
+            return false;
+        }
     }
     const ULONGLONG ms = bound.count() <= 0 ? 1 : static_cast<ULONGLONG>(bound.count());
     const ULONGLONG deadline = GetTickCount64() + ms;
@@ -144,7 +140,10 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
         const std::size_t left = size - done;
         const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
         DWORD written = 0;
-        if (!WriteFile(port, data + done, chunk, &written, nullptr)) return false;
+        if (!WriteFile(port, data + done, chunk, &written, nullptr)) {
+            if (error) *error = LastSystemError();
+            return false;
+        }
         done += written;
         if (done < size && (GetTickCount64() >= deadline || (stop && stop->load(std::memory_order_acquire)))) {
             // Held back by flow control past the bound, or stopped: drop

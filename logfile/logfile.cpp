@@ -1,7 +1,5 @@
 #include "logfile.h"
 
-#include "exchange.h"
-
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>

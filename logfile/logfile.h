@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-// The largest .log file View Log reads: the same as the largest reply an
-// upload accepts, so every log the tool can save can also be read back, and
-// nothing larger is taken into memory.
-constexpr qint64 kMaxLogFileBytes = 256LL * 1024 * 1024;
+#include "reply_bound.h"
+
+// The largest .log file View Log reads: the largest reply an upload accepts.
+constexpr qint64 kMaxLogFileBytes = static_cast<qint64>(kReplyBound);
 
 // Writes `lines` to `path` as the device sent them: each byte as it came (NUL
 // and bytes above 0x7F included), every line followed by CR LF. Written beside

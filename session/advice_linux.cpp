@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "session.h"
@@ -12,8 +10,8 @@
 // Most users cannot open a serial port at first: the device node belongs to
 // a group (typically "dialout") they are not in. The group is read from the
 // node itself.
-std::string OpenFailureAdvice(const std::string& port, const std::string& reason) {
-    if (reason != std::strerror(EACCES)) return std::string();
+std::string OpenFailureAdvice(const std::string& port, const SystemError& error) {
+    if (!IsAccessDenied(error)) return std::string();
     const std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || st.st_gid == 0) return std::string();

@@ -3,15 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include "fatdss.h"
+#include "exchange.h"
 #include "serial.h"
 
 namespace {
-
-// Closes the port however the conversation ends.
-struct PortGuard {
-    ~PortGuard() { CloseCom(); }
-};
 
 void wait(const Pause& pause, int ms) {
     if (pause)
@@ -20,79 +15,184 @@ void wait(const Pause& pause, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::size_t heard() { return LastExchange().bytes + LastExchange().drained; }
+// True for the ends of an exchange after which the conversation goes on.
+bool normal(ExchangeEnd end) { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; }
 
-// Adds what the conversation's own command heard, and whether it was written.
-void noteCommand(Conversation* c) {
-    c->heard += heard();
-    c->sent = LastExchange().sent;
-}
-
-// Opens the port; false (with the reason in c) when it does not open.
-bool openPort(const std::string& port, Conversation* c) {
-    c->opened = OpenCom(port) != 0;
-    if (c->opened) return true;
-    std::string reason = OpenComError();
-    if (reason.empty()) reason = "unknown reason";
-    const std::string advice = OpenFailureAdvice(port, reason);
-    c->open_error = advice.empty() ? reason : reason + "\n" + advice;
-    CloseCom();
-    return false;
-}
-
-// "md mach", "fs stop": true when both ended normally.
-bool preamble(Conversation* c) {
-    for (const char* cmd : {"md mach\r", "fs stop\r"}) {
-        krx_cmd(cmd, 2, &c->end);
-        c->heard += heard();
-        if (!Conversation::Normal(c->end)) return false;
+// One conversation from opening the port to closing it: it follows its
+// exchanges and decides at the end how the conversation went.
+class Talk {
+public:
+    Talk(const std::string& port, const Pause& pause) : pause_(pause) {
+        opened_ = OpenCom(port) != 0;
+        if (opened_) return;
+        error_ = OpenComError();
+        advice_ = OpenFailureAdvice(port, error_);
+        CloseCom();
     }
-    return true;
-}
+    ~Talk() {
+        if (opened_) CloseCom();
+    }
+    Talk(const Talk&) = delete;
+    Talk& operator=(const Talk&) = delete;
+
+    bool Opened() const { return opened_; }
+    void Wait(int ms) const { wait(pause_, ms); }
+
+    // "md mach", "fs stop": true when both ended normally.
+    bool Preamble() {
+        for (const char* cmd : {"md mach\r", "fs stop\r"}) {
+            ExchangeEnd end = ExchangeEnd::Silence;
+            krx_cmd(cmd, 2, &end);
+            if (!Note(end)) return false;
+        }
+        return true;
+    }
+
+    // Notes the conversation's own command's exchange.
+    void Command(ExchangeEnd end) {
+        sent_ = LastExchange().sent;
+        Note(end);
+    }
+
+    // How it went; `no_lines` for a read that brought none.
+    Outcome Decide(bool no_lines = false) const {
+        Outcome o;
+        o.answered = heard_ > 0;
+        o.sent = sent_;
+        if (!opened_) {
+            o.kind = Ending::PortNotOpened;
+            o.error = error_;
+            o.advice = advice_;
+            return o;
+        }
+        switch (end_) {
+            case ExchangeEnd::Stopped:
+                o.kind = Ending::Stopped;
+                return o;
+            case ExchangeEnd::LineLost:
+            case ExchangeEnd::NotOpen:
+                o.kind = Ending::LineLost;
+                o.error = error_;
+                return o;
+            case ExchangeEnd::Overrun:
+                o.kind = Ending::Cut;
+                return o;
+            case ExchangeEnd::WriteFailed:
+                o.kind = Ending::NotSent;
+                o.error = error_;
+                return o;
+            case ExchangeEnd::Silence:
+            case ExchangeEnd::LineEnd:
+                break;
+        }
+        o.kind = !o.answered ? Ending::DeviceSilent : no_lines ? Ending::NoLines : Ending::Done;
+        return o;
+    }
+
+private:
+    // Adds what an exchange heard (the drained bytes too: a late answer
+    // still counts); true when it ended normally.
+    bool Note(ExchangeEnd end) {
+        const ExchangeStats& stats = LastExchange();
+        heard_ += stats.bytes + stats.drained;
+        end_ = end;
+        if (!normal(end)) error_ = stats.error;
+        return normal(end);
+    }
+
+    Pause pause_;
+    bool opened_ = false;
+    bool sent_ = false;
+    std::size_t heard_ = 0;
+    ExchangeEnd end_ = ExchangeEnd::Silence;
+    SystemError error_;
+    std::string advice_;
+};
 
 }  // namespace
 
-Conversation ListLogs(const std::string& port, const Pause& pause) {
-    Conversation c;
-    if (!openPort(port, &c)) return c;
-    PortGuard guard;
-    wait(pause, 100);
-    if (!preamble(&c)) return c;
-    wait(pause, 100);
-    c.end = mlt_cmd("fs list\r", c.reply, 1);
-    noteCommand(&c);
-    return c;
+std::string Outcome::Reason() const {
+    std::string reason = error.text.empty() ? std::string("unknown reason") : error.text;
+    return advice.empty() ? reason : reason + "\n" + advice;
 }
 
-Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress, const Pause& pause) {
-    Conversation c;
-    if (!openPort(port, &c)) return c;
-    PortGuard guard;
-    wait(pause, 100);
-    if (!preamble(&c)) return c;
-    std::size_t bytes = 0;
-    c.end = slt_cmd("fs read " + name + "\r", c.reply, 1, [&](int lines) {
-        if (lines > 0) bytes += c.reply.Get(lines - 1).size() + 1;
-        if (progress) progress(lines, bytes);
-    });
-    noteCommand(&c);
-    return c;
+const fatdss_t* Listing::Find(const std::string& name) const {
+    for (const fatdss_t& e : logs)
+        if (e.name == name) return &e;
+    return nullptr;
 }
 
-Conversation DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
-    Conversation c;
-    if (!openPort(port, &c)) return c;
-    PortGuard guard;
-    if (!preamble(&c)) return c;
-    wait(pause, 500);
-    const std::string reply = krx_cmd("fs del " + name + "\r", 1, &c.end);
-    noteCommand(&c);
-    if (!reply.empty()) c.reply.Add(reply);
-    return c;
+Listing::AfterDelete Listing::AfterDeleting(const std::string& name) const {
+    if (!outcome.Whole()) return AfterDelete::NotKnown;
+    return Find(name) ? AfterDelete::StillListed : AfterDelete::Gone;
 }
 
-std::string OpenFailureText(const std::string& port, const std::string& reason, const std::string& consequence) {
-    return "The port \"" + port + "\" could not be opened:\n" + reason + "\n\n" + consequence;
+Listing ListLogs(const std::string& port, const Pause& pause) {
+    Listing l;
+    Talk talk(port, pause);
+    TStringList reply;
+    if (talk.Opened()) {
+        talk.Wait(100);
+        if (talk.Preamble()) {
+            talk.Wait(100);
+            talk.Command(mlt_cmd("fs list\r", reply, 1));
+        }
+    }
+    l.outcome = talk.Decide();
+    // Only logs are listed, earliest first (the codes are dates, most
+    // significant letter first); what else the device said is kept apart.
+    TStringList sorted;
+    sorted.SetSorted(true);
+    for (const std::string& line : reply.Lines()) {
+        if (is_log_line(line))
+            sorted.Add(line);
+        else
+            l.other.push_back(line);
+    }
+    l.log_lines = sorted.Lines();
+    for (const std::string& line : l.log_lines) {
+        fatdss_t e;
+        xfnd(line, &e);
+        e.file = file_name(e.start);
+        l.logs.push_back(e);
+    }
+    return l;
+}
+
+LogRead ReadLog(const std::string& port, const std::string& name, const Progress& progress, const Pause& pause) {
+    LogRead r;
+    Talk talk(port, pause);
+    if (talk.Opened()) {
+        talk.Wait(100);
+        if (talk.Preamble()) {
+            std::size_t bytes = 0;
+            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, [&](int lines) {
+                if (lines > 0) bytes += r.lines.Get(lines - 1).size() + 1;
+                if (progress) progress(lines, bytes);
+            }));
+        }
+    }
+    r.outcome = talk.Decide(r.lines.Count() == 0);
+    return r;
+}
+
+Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
+    Deletion d;
+    Talk talk(port, pause);
+    if (talk.Opened() && talk.Preamble()) {
+        talk.Wait(500);
+        ExchangeEnd end = ExchangeEnd::Silence;
+        d.reply = krx_cmd("fs del " + name + "\r", 1, &end);
+        talk.Command(end);
+    }
+    d.outcome = talk.Decide();
+    return d;
+}
+
+void StopConversations(bool on) { StopExchanges(on); }
+
+std::string OpenFailureText(const std::string& port, const Outcome& o, const std::string& consequence) {
+    return "The port \"" + port + "\" could not be opened:\n" + o.Reason() + "\n\n" + consequence;
 }
 
 std::string NoAnswerText(const std::string& port, const std::string& consequence) {
@@ -100,33 +200,22 @@ std::string NoAnswerText(const std::string& port, const std::string& consequence
            " its port?\n\n" + consequence;
 }
 
-std::string ExchangeProblem(ExchangeEnd end, const std::string& what) {
-    switch (end) {
-        case ExchangeEnd::WriteFailed:
+std::string BrokenText(const Outcome& o, const std::string& what) {
+    switch (o.kind) {
+        case Ending::NotSent:
             return "The command for the " + what + " could not be sent: the device did not accept it in time.";
-        case ExchangeEnd::LineLost:
+        case Ending::LineLost:
             return "The connection to the device was lost during the " + what + ".";
-        case ExchangeEnd::Overrun:
+        case Ending::Cut:
             return "The device's reply did not end; the " + what + " was cut at the program's limit.";
-        case ExchangeEnd::NotOpen:
-            return "The connection to the device was not open.";
-        case ExchangeEnd::Silence:
-        case ExchangeEnd::LineEnd:
-        case ExchangeEnd::Stopped:
+        case Ending::Done:
+        case Ending::PortNotOpened:
+        case Ending::Stopped:
+        case Ending::DeviceSilent:
+        case Ending::NoLines:
             break;
     }
     return std::string();
-}
-
-std::vector<std::string> SplitListing(const TStringList& reply, TStringList* logs) {
-    std::vector<std::string> other;
-    for (const std::string& line : reply.Lines()) {
-        if (is_log_line(line))
-            logs->Add(line);
-        else
-            other.push_back(line);
-    }
-    return other;
 }
 
 std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other) {

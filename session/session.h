@@ -1,5 +1,7 @@
 // The conversations with the device, each from opening the port to closing
-// it, for every front end (the window's workers, the command line).
+// it, for every front end (the window's workers, the command line). Each
+// returns what came and a decided outcome: how the conversation ended, in
+// terms a front end presents without knowing the line underneath.
 //
 // Every conversation starts with the preamble "md mach\r" and "fs stop\r"
 // (krx_cmd, idle budget 2 each) and then sends its own command. The first
@@ -16,58 +18,94 @@
 #include <string>
 #include <vector>
 
-#include "exchange.h"
+#include "fatdss.h"
 #include "stringlist.h"
+#include "system_error.h"
 
-// How a conversation went.
-struct Conversation {
-    bool opened = false;                     // the port opened
-    std::string open_error;                  // else why not: the system's reason, and what to do where that is known
-    ExchangeEnd end = ExchangeEnd::Silence;  // the last exchange's end (the first abnormal one stops the rest)
-    std::size_t heard = 0;                   // bytes the device sent, the drained ones too: a late answer still counts
-    bool sent = false;                       // the conversation's own command was written
-    TStringList reply;                       // its reply lines; "fs del": the first line, when one came
+// How a conversation ended. Where several hold, the first in this order
+// counts: a broken connection says more than the silence that came with it.
+enum class Ending {
+    Done,           // it ran to its end and the device answered
+    PortNotOpened,  // the port did not open (the system's error, and advice where known)
+    Stopped,        // StopConversations ended it (the window is closing)
+    LineLost,       // the connection broke (the system's error, where it gave one)
+    Cut,            // a reply did not end and was cut at its bound
+    NotSent,        // a command could not be written: the device did not take it in time
+    DeviceSilent,   // the port opened and the device sent not one byte
+    NoLines,        // a read only: the device answered, but sent no line of the log
+};
 
-    // The conversation ran to its end: the port opened and no exchange
-    // ended abnormally.
-    bool Complete() const { return opened && Normal(end); }
-    // The port opened and the device sent nothing at all.
-    bool Silent() const { return opened && heard == 0; }
+struct Outcome {
+    Ending kind = Ending::Done;
+    bool answered = false;  // the device sent something (a late answer counts)
+    bool sent = false;      // the conversation's own command was written
+    SystemError error;      // the system's error, where one exists
+    std::string advice;     // PortNotOpened: what the user can do, where that is known
 
-    // True for the ends of an exchange after which the conversation goes on.
-    static bool Normal(ExchangeEnd end) { return end == ExchangeEnd::Silence || end == ExchangeEnd::LineEnd; }
+    // What came is all there is: Done.
+    bool Whole() const { return kind == Ending::Done; }
+    // The connection or a reply broke off: what came may be incomplete.
+    bool Broken() const { return kind == Ending::LineLost || kind == Ending::Cut || kind == Ending::NotSent; }
+    // PortNotOpened: the system's text and the advice after it.
+    std::string Reason() const;
+};
+
+// The device's log listing.
+struct Listing {
+    Outcome outcome;
+    std::vector<std::string> log_lines;  // the lines that are logs, earliest first, each once
+    std::vector<fatdss_t> logs;          // log_lines decoded, with their file names
+    std::vector<std::string> other;      // the lines that are not logs, as they came
+
+    const fatdss_t* Find(const std::string& name) const;
+
+    // What a listing made after "fs del NAME" says of that log.
+    enum class AfterDelete { Gone, StillListed, NotKnown };
+    AfterDelete AfterDeleting(const std::string& name) const;
+};
+
+// One log read from the device.
+struct LogRead {
+    Outcome outcome;
+    TStringList lines;  // the lines that came, also when the read broke off
+};
+
+// One "fs del".
+struct Deletion {
+    Outcome outcome;
+    std::string reply;  // the device's first reply line; empty when none came
 };
 
 // Waits so many milliseconds. The window's workers pass their own, which
 // ends early by throwing when the window closes; the default sleeps.
 using Pause = std::function<void(int milliseconds)>;
 
-// "fs list\r": the pause of 100 ms after opening and before the command.
-Conversation ListLogs(const std::string& port, const Pause& pause = {});
-
 // Called before each line of a log is kept, with the number of lines and
 // of bytes (line ends counted) that came before it.
 using Progress = std::function<void(int lines, std::size_t bytes)>;
 
+// "fs list\r": the pause of 100 ms after opening and before the command.
+Listing ListLogs(const std::string& port, const Pause& pause = {});
+
 // "fs read NAME\r": 100 ms after opening.
-Conversation ReadLog(const std::string& port, const std::string& name, const Progress& progress,
-                     const Pause& pause = {});
+LogRead ReadLog(const std::string& port, const std::string& name, const Progress& progress, const Pause& pause = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1) 500 ms after the preamble.
-Conversation DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});
+Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});
 
-// The texts both front ends show.
+// While on, every conversation ends at its next read (or before writing)
+// as Stopped. Thread-safe; used when the window closes during a run.
+void StopConversations(bool on);
+
+// The sentences both front ends build their messages from.
 
 // "The port "P" could not be opened:\nREASON\n\nCONSEQUENCE".
-std::string OpenFailureText(const std::string& port, const std::string& reason, const std::string& consequence);
+std::string OpenFailureText(const std::string& port, const Outcome& o, const std::string& consequence);
 // For a device that sent not one byte to any command of a conversation.
 std::string NoAnswerText(const std::string& port, const std::string& consequence);
-// For an exchange that did not end normally, or empty; `what` names the
+// For a broken conversation (Outcome::Broken()), or empty; `what` names the
 // reply ("listing", "upload").
-std::string ExchangeProblem(ExchangeEnd end, const std::string& what);
-// Splits a listing's reply: the lines that are logs (is_log_line) go into
-// *logs; the others are returned, for a message when no log came.
-std::vector<std::string> SplitListing(const TStringList& reply, TStringList* logs);
+std::string BrokenText(const Outcome& o, const std::string& what);
 // For a listing that held no log but other lines.
 std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other);
 // A device's text for a message: its first lines, each at most 80 bytes.
@@ -76,4 +114,4 @@ std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines 
 // What a user can do about a port the system refused to open, when the
 // reason is one a user can mend (on Linux: not being in the group that owns
 // the device node); empty otherwise. `port` as given to OpenCom.
-std::string OpenFailureAdvice(const std::string& port, const std::string& reason);
+std::string OpenFailureAdvice(const std::string& port, const SystemError& error);

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <exception>
 
-#include "exchange.h"
+#include "session.h"
 #include "fatdss.h"
 #include "globals.h"
 #include "portscan.h"
@@ -74,7 +74,7 @@ TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher
     ConnectHandlers();
 
     Form1 = this;
-    StopExchanges(false);
+    StopConversations(false);
     TThread::SetDispatcher(&dispatcher_);
 }
 
@@ -242,7 +242,7 @@ void TForm1::FormClose() {
     // port itself and saves nothing. Only when it has ended are `list` and
     // the port released: a worker that does not end in time (it cannot, as
     // every wait of a run is bounded far below this) keeps both.
-    StopExchanges(true);
+    StopConversations(true);
     TThread::TerminateAll();
     const bool idle = TThread::WaitForAll(std::chrono::milliseconds(900));
     TThread::SetDispatcher(nullptr);
@@ -276,8 +276,12 @@ void TForm1::Button1Click() {
     // The logs listed belong to the port they came from: a scan that
     // changes the port resets them as choosing another port does.
     const std::string before = selport;
-    ShowPorts(ScanPorts(*source));
+    const PortScanResult scan = ScanPorts(*source);
+    ShowPorts(scan);
     if (selport != before) ResetLogControls();
+    // The ports shown are those that could be read; the person learns that
+    // the list may lack some.
+    if (scan.error.Failed()) ShowError(QStringLiteral("Scan Port"), LocalText(ScanFailureText(scan.error)));
 }
 
 void TForm1::ShowPorts(const PortScanResult& found) {

@@ -18,9 +18,46 @@
 #include "Unit1.h"
 #include "fatdss.h"
 #include "globals.h"
-#include "serial.h"
 
 QString LocalText(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::string Words(const Outcome& o, Run run, const std::string& port, const std::string& name, std::size_t lines) {
+    const char* consequence = run == Run::kListing  ? "No logs were listed."
+                              : run == Run::kUpload ? "Nothing was uploaded."
+                              : o.sent              ? "The log may not have been deleted."
+                                                    : "The log was not deleted.";
+    const std::string broken = BrokenText(o, run == Run::kListing ? "listing" : "upload");
+    switch (o.kind) {
+        case Ending::Done:
+        case Ending::Stopped:
+            return std::string();
+        case Ending::PortNotOpened:
+            return OpenFailureText(port, o, consequence);
+        case Ending::DeviceSilent:
+            return NoAnswerText(port, consequence);
+        case Ending::LineLost:
+        case Ending::Cut:
+        case Ending::NotSent:
+        case Ending::NoLines:
+            break;
+    }
+    if (run == Run::kListing) return broken + "\nThe list may be incomplete.";
+    if (run == Run::kUpload && lines == 0)
+        return "The device sent no line for log \"" + name + "\"." + (broken.empty() ? "" : "\n" + broken) +
+               "\nNothing was saved.";
+    if (run == Run::kUpload)
+        return broken + "\nThe log is incomplete: " + std::to_string(lines) +
+               " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.";
+    if (!o.sent)
+        return "The delete command could not be sent to the device on " + port + ": " +
+               (o.kind == Ending::Cut        ? "the device kept sending and never fell silent for it."
+                : o.kind == Ending::LineLost ? "the connection was lost."
+                                             : "the device did not take it (is it switched on and connected?).") +
+               "\n\n" + consequence;
+    if (o.kind == Ending::LineLost)
+        return "The connection to the device on " + port + " was lost after the delete command.\n\n" + consequence;
+    return std::string();
+}
 
 // ---------------------------------------------------------------- TWorker
 
@@ -104,22 +141,17 @@ void TListLogsThread::NoEntries() {
     list_state = 0;
 }
 
-std::vector<std::string> TListLogsThread::ShowLogs(const Conversation& c) {
+void TListLogsThread::ShowLogs(const Listing& l) {
     // Only logs go into the list, so that entry i of the log box stays
     // line i of `list`; what else the device said is shown when nothing
     // else came.
-    const std::vector<std::string> other = SplitListing(c.reply, list);
-    for (int i = 0; i < list->Count(); ++i) {
-        fatdss_t entry;
-        xfnd(list->Get(i), &entry);
-        SetStr(entry_text(entry.start));
+    for (std::size_t i = 0; i < l.logs.size(); ++i) {
+        list->Add(l.log_lines[i]);
+        SetStr(entry_text(l.logs[i].start));
         Synchronize(&TListLogsThread::ComboBox2Add);
-        still_there_ = still_there_ || (after_ && entry.name == after_->name);
     }
-    if (list->Count() > 0) {
-        fatdss_t first;
-        xfnd(list->Get(0), &first);
-        SetStr(entry_text(first.start));
+    if (!l.logs.empty()) {
+        SetStr(entry_text(l.logs.front().start));
         Synchronize(&TListLogsThread::ComboBox2Text);
         Synchronize(&TListLogsThread::ComboBox2ItemIndex);
         Synchronize(&TListLogsThread::ComboBox2Change);
@@ -127,20 +159,16 @@ std::vector<std::string> TListLogsThread::ShowLogs(const Conversation& c) {
     } else {
         NoEntries();
     }
-    return other;
 }
 
-void TListLogsThread::ReportListing(const std::string& port, const Conversation& c,
-                                    const std::vector<std::string>& other, bool quiet) {
-    const std::string problem = ExchangeProblem(c.end, "listing");
-    if (!problem.empty()) {
-        if (!quiet) Report(problem + "\nThe list may be incomplete.");
-    } else if (c.Silent()) {
-        if (!quiet) Report(NoAnswerText(port, "No logs were listed."));
-    } else if (list->Count() == 0 && !other.empty()) {
-        Report(NoLogsListedText(port, other));
+void TListLogsThread::ReportListing(const std::string& port, const Listing& l, bool quiet) {
+    const std::string words = Words(l.outcome, Run::kListing, port);
+    if (!words.empty()) {
+        if (!quiet) Report(words);
+    } else if (l.logs.empty() && !l.other.empty()) {
+        Report(NoLogsListedText(port, l.other));
     }
-    if (still_there_ && problem.empty() && !quiet) {
+    if (after_ && l.AfterDeleting(after_->name) == Listing::AfterDelete::StillListed && !quiet) {
         Report("The device did not delete log " + after_->file + "; it is still listed.\n" +
                (after_->reply.empty() ? std::string("It gave no immediate reply to the delete command.")
                                       : "Its reply to the delete command:\n" + Quoted({after_->reply}, 1)));
@@ -168,18 +196,18 @@ void TListLogsThread::Execute() {
             // After a delete that already told why it failed, the listing's
             // own failures have the same cause: they are not told twice.
             const bool quiet = after_ && after_->reported;
-            Conversation c = ListLogs(port, Pauses());
-            if (!c.opened) {
+            const Listing l = ListLogs(port, Pauses());
+            if (l.outcome.kind == Ending::PortNotOpened) {
                 NoEntries();
-                if (!quiet) Report(OpenFailureText(port, c.open_error, "No logs were listed."));
+                if (!quiet) Report(Words(l.outcome, Run::kListing, port));
                 Synchronize(&TListLogsThread::ButtonsTrue);
                 return;
             }
-            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
+            if (l.outcome.kind == Ending::Stopped) throw EThreadTerminated();
             if (Checkpoint) Checkpoint("listed");
 
-            const std::vector<std::string> other = ShowLogs(c);
-            ReportListing(port, c, other, quiet);
+            ShowLogs(l);
+            ReportListing(port, l, quiet);
             Synchronize(&TListLogsThread::ButtonsTrue);
         },
         [this] {
@@ -281,35 +309,28 @@ void TUploadLogThread::Execute() {
             SetVal(static_cast<int>(dur_ >> 1));
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
-            Conversation c = ReadLog(
+            LogRead r = ReadLog(
                 port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
-            if (!c.opened) {
-                Report(OpenFailureText(port_, c.open_error, "Nothing was uploaded."));
+            const Outcome o = r.outcome;
+            if (o.kind == Ending::PortNotOpened) {
+                Report(Words(o, Run::kUpload, port_));
                 Synchronize(&TUploadLogThread::ButtonsTrue);
                 return;
             }
-            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
-            lines_ = std::move(c.reply);
+            if (o.kind == Ending::Stopped) throw EThreadTerminated();
+            lines_ = std::move(r.lines);
             if (Checkpoint) Checkpoint("uploaded");
 
             ShowInView();
             if (Checkpoint) Checkpoint("shown");
 
-            const std::vector<std::string>& lines = lines_.Lines();
-            const std::string problem = ExchangeProblem(c.end, "upload");
-            incomplete_ = !problem.empty();
-            if (c.Silent() && problem.empty()) {
-                Report(NoAnswerText(port_, "Nothing was uploaded."));
-            } else if (lines.empty()) {
-                Report("The device sent no line for log \"" + name_ + "\"." + (problem.empty() ? "" : "\n" + problem) +
-                       "\nNothing was saved.");
-            } else {
-                if (!problem.empty())
-                    Report(problem + "\nThe log is incomplete: " + std::to_string(lines.size()) +
-                           " lines arrived. Save them only if a partial log is of use; the file name says it is "
-                           "incomplete.");
-                Synchronize(&TUploadLogThread::SaveToFile);
-            }
+            // Only lines are ever offered for saving; a broken reply under a
+            // name that says it is incomplete.
+            const std::size_t count = lines_.Lines().size();
+            incomplete_ = o.Broken();
+            const std::string words = Words(o, Run::kUpload, port_, name_, count);
+            if (!words.empty()) Report(words);
+            if (count > 0 && (o.Whole() || o.Broken())) Synchronize(&TUploadLogThread::SaveToFile);
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
             Synchronize(&TUploadLogThread::ButtonsTrue);
@@ -335,25 +356,10 @@ void TDeleteLogThread::Execute() {
     Guarded(
         [&] {
             Synchronize(&TDeleteLogThread::ButtonsFalse);
-            const Conversation c = DeleteLog(port_, name_, Pauses());
-            if (c.end == ExchangeEnd::Stopped) throw EThreadTerminated();
-            if (c.reply.Count() > 0) after_.reply = c.reply.Get(0);
-            std::string failure;
-            if (!c.opened) {
-                failure = OpenFailureText(port_, c.open_error, "The log was not deleted.");
-            } else if (!c.sent) {
-                failure = "The delete command could not be sent to the device on " + port_ + ": " +
-                          (c.end == ExchangeEnd::Overrun ? "the device kept sending and never fell silent for it."
-                           : c.end == ExchangeEnd::LineLost
-                               ? "the connection was lost."
-                               : "the device did not take it (is it switched on and connected?).") +
-                          "\n\nThe log was not deleted.";
-            } else if (c.end == ExchangeEnd::LineLost) {
-                failure = "The connection to the device on " + port_ +
-                          " was lost after the delete command.\n\nThe log may not have been deleted.";
-            } else if (c.Silent()) {
-                failure = NoAnswerText(port_, "The log may not have been deleted.");
-            }
+            const Deletion d = DeleteLog(port_, name_, Pauses());
+            if (d.outcome.kind == Ending::Stopped) throw EThreadTerminated();
+            after_.reply = d.reply;
+            const std::string failure = Words(d.outcome, Run::kDelete, port_);
             if (failure.empty())
                 after_.reported = false;
             else

@@ -60,6 +60,14 @@ protected:
 // Text of the system's 8-bit encoding (a port's name, a system's reason).
 QString LocalText(const std::string& s);
 
+// What a run asked of the device.
+enum class Run { kListing, kUpload, kDelete };
+
+// The window's words for how a conversation of `run` on `port` ended: empty
+// when it went as asked. `name` and `lines`: the log and the lines that came.
+std::string Words(const Outcome& o, Run run, const std::string& port, const std::string& name = std::string(),
+                  std::size_t lines = 0);
+
 // A line of the device as the view shows it: one byte a character, and a
 // NUL as a visible replacement character (the file keeps the NUL itself).
 QString ViewText(const std::string& line);
@@ -92,16 +100,13 @@ protected:
 
 private:
     void NoEntries();
-    // Puts the listed logs into `list` and the log box, the first one
-    // chosen; returns the reply's lines that are not logs.
-    std::vector<std::string> ShowLogs(const Conversation& c);
+    // Puts the listed logs into `list` and the log box, the first one chosen.
+    void ShowLogs(const Listing& l);
     // Tells what went wrong with the listing, or what the device said
     // instead of logs, and a delete that did not happen.
-    void ReportListing(const std::string& port, const Conversation& c, const std::vector<std::string>& other,
-                       bool quiet);
+    void ReportListing(const std::string& port, const Listing& l, bool quiet);
 
     std::optional<AfterDelete> after_;
-    bool still_there_ = false;  // the log a delete just asked for is listed
 };
 
 class TUploadLogThread : public TWorker {

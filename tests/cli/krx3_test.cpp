@@ -82,7 +82,7 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
          "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s   2017_06_17_23_59_58.log\n"},
         {"list --json" + port, 0,
          "\"stop\": \"2017-06-15T11:36:50\", \"duration_s\": 3990, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
-        {"ports", 0, "COM10 *\nCOM3\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
+        {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
         {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new" + to, 0, "pulled 2, already there 1, failed 0"},
         {"pull --new" + to, 0, "pulled 0, already there 3, failed 0 (nothing new to pull)"},

@@ -3,7 +3,11 @@
 // exports in data/ say in their comments what each section is for.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -30,19 +34,86 @@ std::string Dump(TRegistry& reg, const std::string& path) {
     return out;
 }
 
+// The serial numbers are those of the device keys that decide: the last to
+// name the port (COM8), none where the key name has no third field (COM13,
+// COM14) or only the port letter there (COM16).
 TEST(PortScan, RecordedMachines) {
-    const std::pair<std::string, Names> cases[] = {
-        {"typical.reg", {"COM3", "COM10"}},
-        {"typical_utf16.reg", {"COM3", "COM10"}},
-        {"mixed_order.reg", {"COM3", "COM4"}},
-        {"device_rules.reg", {"COM3", "COM8", "COM13", "COM14"}},
+    const struct {
+        std::string file;
+        Names ports, serials;
+    } cases[] = {
+        {"typical.reg", {"COM3", "COM10"}, {"DA01ABCD", "DB00XYZ0"}},
+        {"typical_utf16.reg", {"COM3", "COM10"}, {"DA01ABCD", "DB00XYZ0"}},
+        {"mixed_order.reg", {"COM3", "COM4"}, {"DA01AAAA", "DA01BBBB"}},
+        {"device_rules.reg", {"COM3", "COM8", "COM13", "COM14", "COM16"}, {"A03", "B08", "", "", ""}},
     };
-    for (const auto& [file, ports] : cases) {
-        PortScanResult result = ScanPorts(*RecordedRegistry(kData + "/" + file));
-        EXPECT_TRUE(result.map_exists) << file;
-        EXPECT_EQ(result.ports, ports) << file;
+    for (const auto& c : cases) {
+        PortScanResult result = ScanPorts(*RecordedRegistry(kData + "/" + c.file));
+        EXPECT_TRUE(result.map_exists) << c.file;
+        EXPECT_EQ(result.ports, c.ports) << c.file;
+        EXPECT_EQ(result.serials, c.serials) << c.file;
+        EXPECT_FALSE(result.error.Failed()) << c.file;
     }
     EXPECT_FALSE(ScanPorts(*RecordedRegistry(kData + "/layout.reg")).map_exists);
+}
+
+// Reads another accessor and reports a read failure of its own.
+class FailingRegistry final : public TRegistry {
+public:
+    FailingRegistry(std::unique_ptr<TRegistry> inner, long code) : inner_(std::move(inner)), code_(code) {}
+    bool KeyExists(const std::string& key) override { return inner_->KeyExists(key); }
+    bool OpenKey(const std::string& key) override { return inner_->OpenKey(key); }
+    std::vector<std::string> GetValueNames() override { return inner_->GetValueNames(); }
+    std::vector<std::string> GetKeyNames() override { return inner_->GetKeyNames(); }
+    std::string GetDataAsString(const std::string& name) override { return inner_->GetDataAsString(name); }
+    void CloseKey() override { inner_->CloseKey(); }
+    SystemError Error() const override { return SystemErrorOf(code_); }
+
+private:
+    std::unique_ptr<TRegistry> inner_;
+    long code_;
+};
+
+// The n-th accessor opened (from 0) fails with failures[n], where given.
+class FailingSource final : public RegistrySource {
+public:
+    FailingSource(std::unique_ptr<RegistrySource> inner, std::map<int, long> failures)
+        : inner_(std::move(inner)), failures_(std::move(failures)) {}
+    std::unique_ptr<TRegistry> Open() override {
+        auto it = failures_.find(opened_++);
+        return std::make_unique<FailingRegistry>(inner_->Open(), it == failures_.end() ? 0 : it->second);
+    }
+
+private:
+    std::unique_ptr<RegistrySource> inner_;
+    std::map<int, long> failures_;
+    int opened_ = 0;
+};
+
+// The scan opens one accessor for the serial port map, then one for each of
+// its ports (typical.reg: COM1, COM3, COM4, COM10, COM7). The failure of any
+// of them is the scan's, the first met when several fail, and the scan
+// still gives the ports it read.
+TEST(PortScan, ReadFailureOfAnyAccessorWithWhatWasRead) {
+    const struct {
+        std::map<int, long> failures;
+        long code;
+    } cases[] = {
+        {{}, 0},
+        {{{0, EIO}}, EIO},
+        {{{2, EACCES}}, EACCES},
+        {{{5, EIO}}, EIO},
+        {{{0, EIO}, {2, EACCES}}, EIO},
+        {{{3, EACCES}, {4, EIO}}, EACCES},
+    };
+    for (const auto& c : cases) {
+        FailingSource source(RecordedRegistry(kData + "/typical.reg"), c.failures);
+        PortScanResult result = ScanPorts(source);
+        EXPECT_EQ(result.error.code, c.code) << c.failures.size();
+        EXPECT_TRUE(result.map_exists);
+        EXPECT_EQ(result.ports, (Names{"COM3", "COM10"}));
+        EXPECT_EQ(result.serials, (Names{"DA01ABCD", "DB00XYZ0"}));
+    }
 }
 
 TEST(RecordedRegistry, KeysAndValuesAsTheExportHasThem) {
@@ -100,6 +171,8 @@ TEST(RecordedRegistry, MalformedExportsNameTheLine) {
 // ttyUSB3, a backslash in its serial number, the latency timer only on the
 // first port), an older FTDI cable (ttyUSB1, no serial number), a CDC modem
 // (ttyACM0) and a second adapter (ttyUSB2) whose tty is not there yet.
+// A class/tty that cannot be read is a read failure; one that is not there
+// is a machine without the serial port map.
 TEST(SysfsRegistry, SerialMapFtdiEntriesAndScanAsWindowsShowsThem) {
     const fs::path root = fs::temp_directory_path() / ("krx_sysfs_" + std::to_string(std::random_device()()));
     fs::copy(kData + "/sysfs", root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -113,12 +186,30 @@ TEST(SysfsRegistry, SerialMapFtdiEntriesAndScanAsWindowsShowsThem) {
     ASSERT_TRUE(reg->OpenKey("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"));
     EXPECT_EQ(reg->GetKeyNames(), (Names{"VID_1A86+PID_55D4+5&2a1A", "VID_0403+PID_6015+DA01_ABA",
                                          "VID_0403+PID_6001+A", "VID_0403+PID_6015+DA01_ABB"}));
-    EXPECT_EQ(ScanPorts(*source).ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB3"}));
+    PortScanResult scan = ScanPorts(*source);
+    EXPECT_EQ(scan.ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB3"}));
+    EXPECT_EQ(scan.serials, (Names{"DA01_AB", "DA01_AB"}));
+    EXPECT_FALSE(scan.error.Failed());
 
     // Each scan sees the tree as it is now.
+    const fs::path tty_class = root / "class" / "tty";
     fs::create_directory_symlink("../../devices/pci0000_00/0000_00_14.0/usb1/1-4/1-4_1.0/ttyUSB2/tty/ttyUSB2",
-                                 root / "class" / "tty" / "ttyUSB2");
-    EXPECT_EQ(ScanPorts(*source).ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB2", "/dev/ttyUSB3"}));
+                                 tty_class / "ttyUSB2");
+    scan = ScanPorts(*source);
+    EXPECT_EQ(scan.ports, (Names{"/dev/ttyUSB0", "/dev/ttyUSB2", "/dev/ttyUSB3"}));
+    EXPECT_EQ(scan.serials, (Names{"DA01_AB", "DA02", "DA01_AB"}));
+
+    fs::remove_all(tty_class);
+    std::ofstream(tty_class) << "not a directory\n";
+    scan = ScanPorts(*source);
+    EXPECT_EQ(scan.error.code, ENOTDIR);
+    EXPECT_EQ(ScanFailureText(scan.error), "The serial ports could not be read: Not a directory");
+    EXPECT_TRUE(scan.ports.empty());
+
+    fs::remove(tty_class);
+    scan = ScanPorts(*source);
+    EXPECT_FALSE(scan.map_exists);
+    EXPECT_FALSE(scan.error.Failed());
     fs::remove_all(root);
     EXPECT_FALSE(ScanPorts(*source).map_exists);
 }

@@ -73,6 +73,8 @@ TEST_F(RegistryWin32, ScanAndValuesOfEveryType) {
     PortScanResult scan = ScanPorts(*WindowsRegistry());
     EXPECT_TRUE(scan.map_exists);
     EXPECT_EQ(scan.ports, (std::vector<std::string>{"COM40", "COM42"}));
+    EXPECT_EQ(scan.serials, (std::vector<std::string>{"KRXT0", "KRXT2"}));
+    EXPECT_FALSE(scan.error.Failed()) << scan.error.text;
 
     // Names compare without regard to case; a path may start and end with a
     // backslash. Wine lists values sorted by name, Windows as written.

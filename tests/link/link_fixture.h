@@ -29,7 +29,7 @@ protected:
     void Open(std::vector<krx3sim::Log> logs) {
         CloseCom();
         sim = std::make_unique<krx3sim::Simulator>(std::move(logs));
-        ASSERT_NE(OpenCom(sim->PortPath()), 0) << OpenComError();
+        ASSERT_NE(OpenCom(sim->PortPath()), 0) << OpenComError().text;
     }
     // The device's one log "X" with these lines, each followed by `line_end`.
     void Serve(Lines lines, const std::string& line_end = "\r", krx3sim::Behaviour b = {}) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "link_fixture.h"
 
@@ -20,30 +21,31 @@ TEST(OpenCom, SetsUpTheDeviceLineHoldsItAloneAndKeepsTheReasonItFailed) {
     t.c_lflag |= ICANON | ECHO;
     t.c_iflag |= ICRNL | IXON;
     ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
-    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
+    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     ::close(fd);
     EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8 | CRTSCTS));
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
-    std::string error;
+    SystemError error;
     EXPECT_EQ(serial_os::Open(sim.PortPath(), &error), INVALID_COM_HANDLE);
-    EXPECT_EQ(error, "Device or resource busy");
-    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
+    EXPECT_EQ(error.code, EBUSY);
+    EXPECT_EQ(error.text, "Device or resource busy");
+    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
     EXPECT_EQ(OpenCom(MissingPort()), 0);
     const com_handle_t h = serial_os::Open(sim.PortPath(), &error);
-    EXPECT_NE(h, INVALID_COM_HANDLE) << "the connection leaked: " << error;
+    EXPECT_NE(h, INVALID_COM_HANDLE) << "the connection leaked: " << error.text;
     serial_os::Close(h);
-    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError();
+    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
     EXPECT_EQ(CloseCom(), 1);
     EXPECT_EQ(CloseCom(), 0);
     // The reason a port failed to open. A bare name is looked for in /dev:
     // /dev/null opens, then refuses to be a terminal.
     EXPECT_EQ(OpenCom(MissingPort()), 0);
-    EXPECT_EQ(OpenComError(), "No such file or directory");
+    EXPECT_TRUE(OpenComError().code == ENOENT && OpenComError().text == "No such file or directory");
     EXPECT_EQ(OpenCom("null"), 0);
-    EXPECT_EQ(OpenComError(), "Inappropriate ioctl for device");
+    EXPECT_TRUE(OpenComError().code == ENOTTY && OpenComError().text == "Inappropriate ioctl for device");
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
 }
 
@@ -52,9 +54,9 @@ TEST(OpenCom, SetsUpTheDeviceLineHoldsItAloneAndKeepsTheReasonItFailed) {
 TEST(SerialOs, AHeldBackWriteEndsAtItsBoundOrWhenStopped) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    std::string error;
+    SystemError error;
     const com_handle_t h = serial_os::Open(::ptsname(master), &error);
-    ASSERT_NE(h, INVALID_COM_HANDLE) << error;
+    ASSERT_NE(h, INVALID_COM_HANDLE) << error.text;
     const std::string command(4 * 1024 * 1024, 'x');
     for (bool stop : {false, true}) {
         const std::atomic<bool> stopped{stop};

@@ -12,7 +12,7 @@ TEST(OpenComWin32, OpensNamesAndPathsWithTheDeviceLineSettings) {
     krx3sim::Simulator sim;
     const std::string com = sim.PortPath();  // such as COM5
     for (const std::string& name : {"//./" + com, "\\\\.\\" + com, com}) {
-        EXPECT_NE(OpenCom(name), 0) << name << ": " << OpenComError();
+        EXPECT_NE(OpenCom(name), 0) << name << ": " << OpenComError().text;
     }
     const HANDLE port = reinterpret_cast<HANDLE>(hCom.load());
     DCB dcb{};
@@ -27,6 +27,6 @@ TEST(OpenComWin32, OpensNamesAndPathsWithTheDeviceLineSettings) {
     EXPECT_EQ(OpenCom(MissingPort()), 0);
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(port, &flags)) << "the connection was left open";
-    EXPECT_NE(OpenComError(), "");
+    EXPECT_TRUE(IsNotThere(OpenComError()) && !OpenComError().text.empty()) << OpenComError().code;
     EXPECT_EQ(CloseCom(), 0);
 }

@@ -8,14 +8,15 @@
 // A port name that names no port on this OS.
 std::string MissingPort();
 
-// The reason the line layer gives when the missing port is opened (taken
+// The error the line layer gives when the missing port is opened (taken
 // from that layer, not written out again).
-inline std::string MissingPortReason() {
-    std::string reason;
-    const com_handle_t h = serial_os::Open(MissingPort(), &reason);
+inline SystemError MissingPortError() {
+    SystemError error;
+    const com_handle_t h = serial_os::Open(MissingPort(), &error);
     if (h != INVALID_COM_HANDLE) serial_os::Close(h);
-    return reason;
+    return error;
 }
+inline std::string MissingPortReason() { return MissingPortError().text; }
 
 // The reason the OS gives for a file path whose folder is a plain file.
 std::string PathNotFoundReason();

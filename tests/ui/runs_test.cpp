@@ -38,7 +38,7 @@ const std::vector<bool> kAllOn(7, true), kAllOff(7, false);
 // The window holds no port, and (but under Wine, which shares ports) another
 // program can open it.
 bool PortFree(const std::string& port) {
-    std::string error;
+    SystemError error;
     const com_handle_t other = RunningUnderWine() ? INVALID_COM_HANDLE : serial_os::Open(port, &error);
     if (other != INVALID_COM_HANDLE) serial_os::Close(other);
     return hCom.load() == INVALID_COM_HANDLE && (RunningUnderWine() || other != INVALID_COM_HANDLE);
@@ -249,9 +249,9 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         b.del_reply = c.trouble == kRefusesMute ? "" : "ERR 5 cannot delete";
         sim.SetBehaviour(b);
         sim.ClearCommands();
-        std::string error;
+        SystemError error;
         const com_handle_t other = c.trouble == kHeldPort ? serial_os::Open(port, &error) : INVALID_COM_HANDLE;
-        ASSERT_EQ(other != INVALID_COM_HANDLE, c.trouble == kHeldPort) << error;
+        ASSERT_EQ(other != INVALID_COM_HANDLE, c.trouble == kHeldPort) << error.text;
         // (A listing's first step is "listed", an upload's "uploaded".)
         TWorker::Checkpoint = [&](const char*) {
             if (c.trouble == kThrows) throw std::runtime_error("decoder exploded");

@@ -87,4 +87,14 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     QTest::mouseClick(w.Button2, Qt::LeftButton);
     QTest::mouseClick(w.Button3, Qt::LeftButton);
     EXPECT_EQ(TThread::RunningCount(), 0);
+#ifdef __linux__
+    // Ports that cannot be read are told, not taken for a machine without the adapter.
+    QTemporaryDir sys;
+    ASSERT_TRUE(QDir(sys.path()).mkpath("class") && QFile(sys.filePath("class/tty")).open(QIODevice::WriteOnly));
+    const std::string root = sys.path().toStdString();
+    TForm1::SetRegistryFactory([root] { return SysfsRegistry(root); });
+    answers.Add(ModalAnswers::ClickOk());
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(answers.Seen().value(1), QStringLiteral("Scan Port\nThe serial ports could not be read: Not a directory"));
+#endif
 }

@@ -1,0 +1,213 @@
+#include "commands.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "offload.h"
+#include "present.h"
+#include "terminal.h"
+
+namespace {
+
+// The device's listing, after saying what went wrong with it; `status`
+// kDone when it came whole.
+struct Listed {
+    int status = kDone;
+    Listing listing;
+};
+
+// Says what went wrong with a listing, or what the device said instead of
+// logs; returns the status it leads to.
+int tellListing(const Listing& l, const std::string& port) {
+    const int status = Tell(l.outcome, port, Asked{Asked::kListing, ""});
+    if (status == kDone && l.logs.empty() && !l.other.empty()) say(NoLogsListedText(port, l.other));
+    return status;
+}
+
+Listed listDevice(const std::string& port) {
+    Listed out;
+    out.listing = ListLogs(port);
+    out.status = tellListing(out.listing, port);
+    return out;
+}
+
+// Ends the command at once: the port did not open or the device is not there.
+bool fatal(int status) { return status == kUsage || status == kNoAnswer; }
+
+// A folder that exists; false after saying why not.
+bool folderExists(const std::string& dir) {
+    const QFileInfo info(QString::fromLocal8Bit(dir.c_str()));
+    if (!info.exists()) {
+        say("krx3: the folder \"" + dir + "\" does not exist.");
+        return false;
+    }
+    if (!info.isDir()) {
+        say("krx3: \"" + dir + "\" is not a folder.");
+        return false;
+    }
+    return true;
+}
+
+QString folder(const std::string& dir) { return QString::fromLocal8Bit(dir.c_str()); }
+
+std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
+
+}  // namespace
+
+int listCommand(const Options& o, const std::string& port) {
+    const Listed l = listDevice(port);
+    if (fatal(l.status)) return l.status;
+    const std::vector<fatdss_t>& logs = l.listing.logs;
+    if (o.json) {
+        std::string out = "[";
+        for (const fatdss_t& e : logs) {
+            out += std::string(out.size() > 1 ? ",\n " : "") + "{\"name\": " + jsonString(e.name) +
+                   ", \"start\": " + jsonString(iso(e.start)) + ", \"stop\": " + jsonString(iso(e.stop)) +
+                   ", \"duration_s\": " + std::to_string(e.dur) + ", \"file\": " + jsonString(e.file) + "}";
+        }
+        std::printf("%s]\n", out.c_str());
+        return l.status;
+    }
+    std::size_t width = 0;
+    for (const fatdss_t& e : logs) width = std::max(width, duration_text(e).size());
+    for (const fatdss_t& e : logs) {
+        std::printf("%s  %s  %s  %-*s  %s\n", e.name.c_str(), label_text(e.start).c_str(), label_text(e.stop).c_str(),
+                    static_cast<int>(width), duration_text(e).c_str(), e.file.c_str());
+    }
+    if (logs.empty() && l.status == kDone) say("The device holds no logs.");
+    return l.status;
+}
+
+int pullCommand(const Options& o, const std::string& port) {
+    if (!folderExists(o.to)) return kUsage;
+    const Listed l = listDevice(port);
+    if (fatal(l.status)) return l.status;
+    const QString dir = folder(o.to);
+
+    int pulled = 0, there = 0, failed = 0;
+    std::string json;
+    const auto result = [&](const std::string& name, const std::string& file, const char* outcome) {
+        json += std::string(json.empty() ? "[" : ",\n ") + "{\"name\": " + jsonString(name) +
+                ", \"file\": " + jsonString(file) + ", \"result\": " + jsonString(outcome) + "}";
+    };
+    std::vector<fatdss_t> wanted;
+    if (o.all_new) {
+        std::vector<fatdss_t> present;
+        wanted = NotYetIn(l.listing, dir, &present);
+        for (const fatdss_t& e : present) result(e.name, e.file, "already there");
+        there = static_cast<int>(present.size());
+    }
+    for (const std::string& name : o.names) {
+        if (const fatdss_t* e = l.listing.Find(name)) {
+            wanted.push_back(*e);
+        } else {
+            say(name + ": the device lists no such log.");
+            ++failed;
+            result(name, "", "failed");
+        }
+    }
+    for (const fatdss_t& e : wanted) {
+        TransferLine line(e.name, e.dur / 2);
+        const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
+        line.Clear();
+        const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
+        if (fatal(status)) return status;
+        const std::string path = native(p.kept.path);
+        const char* outcome = "failed";
+        if (p.tried) {
+            switch (p.kept.result) {
+                case Keeping::Result::Saved:
+                    outcome = "pulled";
+                    if (!o.json) std::printf("%s  %s  %d lines\n", e.name.c_str(), path.c_str(), p.read.lines.Count());
+                    break;
+                case Keeping::Result::AlreadyThere:
+                    outcome = "already there";
+                    if (!o.json) std::printf("%s  %s  already there\n", e.name.c_str(), path.c_str());
+                    break;
+                case Keeping::Result::OtherContent:
+                    say(e.name + ": \"" + path + "\" exists with other content; it was not replaced.");
+                    break;
+                case Keeping::Result::Unreadable:
+                    say(e.name + ": \"" + path + "\" exists and cannot be read (" + p.kept.error +
+                        "); it was not replaced.");
+                    break;
+                case Keeping::Result::Failed:
+                    say(e.name + ": could not be saved to \"" + path + "\": " + p.kept.error);
+                    break;
+            }
+        }
+        ++(outcome == std::string("pulled") ? pulled : outcome == std::string("failed") ? failed : there);
+        result(e.name, e.file, outcome);
+    }
+    if (o.json) std::printf("%s]\n", json.empty() ? "[" : json.c_str());
+    const std::string summary = "pulled " + std::to_string(pulled) + ", already there " + std::to_string(there) +
+                                ", failed " + std::to_string(failed) +
+                                (wanted.empty() && failed == 0 ? " (nothing new to pull)" : "");
+    if (o.json)
+        say(summary);
+    else
+        std::printf("%s\n", summary.c_str());
+    return failed > 0 || l.status != kDone ? kFailed : kDone;
+}
+
+int deleteCommand(const Options& o, const std::string& port) {
+    using Result = VerifiedDelete::Result;
+    if (!folderExists(o.saved_in)) return kUsage;
+    const Listed l = listDevice(port);
+    if (l.status != kDone) return l.status;
+    int refused = 0;
+    for (const std::string& name : o.names) {
+        const fatdss_t* e = l.listing.Find(name);
+        TransferLine line(name, e ? e->dur / 2 : 0);
+        const VerifiedDelete d = DeleteVerified(port, l.listing, name, folder(o.saved_in),
+                                                [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
+        line.Clear();
+        const std::string path = native(d.copy);
+        if (d.result == Result::NotRead) {
+            const int status = Tell(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count());
+            if (fatal(status)) return status;
+        }
+        if (d.result == Result::Deleted || d.result == Result::StillListed || d.result == Result::NotConfirmed)
+            tellListing(d.after, port);
+        switch (d.result) {
+            case Result::Deleted:
+                std::printf("%s  deleted (its copy: %s)\n", name.c_str(), path.c_str());
+                continue;
+            case Result::NotListed:
+                say(name + ": the device lists no such log; nothing was deleted.");
+                break;
+            case Result::NoCopy:
+                say(name + ": there is no copy \"" + path + "\"; the log stays on the device.");
+                break;
+            case Result::NotRead:
+                say(name + ": the log could not be read again to compare; it stays on the device.");
+                break;
+            case Result::CopyDiffers:
+                say(name + ": \"" + path + "\" differs from the log on the device; the log stays on the device.");
+                break;
+            case Result::CopyUnreadable:
+                say(name + ": \"" + path + "\" cannot be read (" + d.copy_error + "); the log stays on the device.");
+                break;
+            case Result::PortNotOpened:
+                say(OpenFailureText(port, d.deletion.outcome, "The log was not deleted."));
+                return kUsage;
+            case Result::NotSent:
+                say(name + ": the delete command could not be sent; the log was not deleted.");
+                break;
+            case Result::NotConfirmed:
+                say(name + ": the listing after the delete failed; whether the log is gone is not known.");
+                break;
+            case Result::StillListed:
+                say(name + ": the device did not delete the log; it is still listed." +
+                    (d.deletion.reply.empty() ? std::string()
+                                              : "\nIts reply to the delete command:\n" + Quoted({d.deletion.reply}, 1)));
+                break;
+        }
+        ++refused;
+    }
+    return refused > 0 ? kFailed : kDone;
+}

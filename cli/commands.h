@@ -1,0 +1,10 @@
+// krx3's commands that talk to the device, on the port chosen for them.
+#pragma once
+
+#include <string>
+
+#include "options.h"
+
+int listCommand(const Options& o, const std::string& port);
+int pullCommand(const Options& o, const std::string& port);
+int deleteCommand(const Options& o, const std::string& port);

@@ -1,0 +1,100 @@
+// krx3: lists, pulls and deletes the device's logs from the command line,
+// with the window's conversations and the window's .log files.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands.h"
+#include "options.h"
+#include "portscan.h"
+#include "stringlist.h"
+
+namespace {
+
+std::unique_ptr<RegistrySource> registry() {
+    const char* recorded = std::getenv("KRX3_REGISTRY");
+    return recorded && *recorded ? RecordedRegistry(recorded) : PlatformRegistry();
+}
+
+// The ports the scan finds with their adapters' serial numbers, in the order
+// the window's port box shows them; false after saying why when the ports
+// could not be read.
+bool scannedPorts(std::vector<std::pair<std::string, std::string>>* found) {
+    const PortScanResult scan = ScanPorts(*registry());
+    if (scan.error.Failed()) {
+        say("krx3: " + ScanFailureText(scan.error));
+        return false;
+    }
+    for (std::size_t i = 0; i < scan.ports.size(); ++i)
+        found->emplace_back(scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string());
+    std::stable_sort(found->begin(), found->end(),
+                     [](const auto& a, const auto& b) { return TStringList::Compare(a.first, b.first) < 0; });
+    return true;
+}
+
+const std::string kNoAdapterPort = "krx3: no port of the device's USB serial adapter was found.";
+
+// The port to use; empty (after saying why) when there is none.
+std::string choosePort(const Options& o) {
+    if (!o.port.empty()) return o.port;
+    std::vector<std::pair<std::string, std::string>> ports;
+    if (!scannedPorts(&ports)) return std::string();
+    if (ports.empty()) say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
+    return ports.empty() ? std::string() : ports.front().first;
+}
+
+// Each port, its adapter's serial number ("-" when it has none), and a * for
+// the one taken without --port.
+int portsCommand() {
+    std::vector<std::pair<std::string, std::string>> ports;
+    if (!scannedPorts(&ports)) return kUsage;
+    if (ports.empty()) {
+        say(kNoAdapterPort);
+        return kUsage;
+    }
+    std::size_t width = 0;
+    for (const auto& p : ports) width = std::max(width, p.first.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const std::string& serial = ports[i].second;
+        std::printf("%-*s  %s%s\n", static_cast<int>(width), ports[i].first.c_str(),
+                    serial.empty() ? "-" : serial.c_str(), i == 0 ? " *" : "");
+    }
+    return kDone;
+}
+
+int run(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::fputs(kHelp, stdout);
+        return kDone;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("krx3 %s\n", KRX3_VERSION);
+        return kDone;
+    }
+    Options o;
+    if (const int status = parse(argc, argv, &o)) return status;
+    if (o.command == "ports") return portsCommand();
+    if (o.command != "list" && o.command != "pull" && o.command != "delete")
+        return usage("unknown command \"" + o.command + "\".");
+    const std::string port = choosePort(o);
+    if (port.empty()) return kUsage;
+    if (o.command == "list") return listCommand(o, port);
+    if (o.command == "pull") return pullCommand(o, port);
+    return deleteCommand(o, port);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        say(std::string("krx3: ") + e.what());
+        return kUsage;
+    }
+}

@@ -1,0 +1,97 @@
+#include "options.h"
+
+#include <cstdio>
+
+const char kHelp[] =
+    "usage: krx3 ports\n"
+    "       krx3 list   [--port P] [--json]\n"
+    "       krx3 pull   [--port P] [--to DIR] [--json] (--new | NAME...)\n"
+    "       krx3 delete [--port P] --saved-in DIR NAME...\n"
+    "       krx3 --help | --version\n"
+    "\n"
+    "Offloads the logs of a KRX3 data logger attached through its USB serial adapter.\n"
+    "\n"
+    "  ports        the ports the scan finds, with their adapter's serial number; the one\n"
+    "               marked * is taken without --port\n"
+    "  list         the device's logs, earliest first: name, start, stop, duration and\n"
+    "               the file name a log is saved under\n"
+    "  pull         saves logs into DIR (default: the current folder) under their file\n"
+    "               names, as the window saves them. --new pulls every log whose file is\n"
+    "               not in DIR yet. An existing file is never replaced: the same content\n"
+    "               counts as already there, other content fails. A log that does not\n"
+    "               arrive whole is not saved at all: it stays on the device; pull again.\n"
+    "  delete       deletes a log from the device only after reading it again and finding\n"
+    "               it equal, byte for byte, to its file in DIR; then lists to confirm\n"
+    "\n"
+    "  --port P     the serial port (COM3, ttyUSB0, /dev/ttyUSB0); without it the port\n"
+    "               the scan finds first\n"
+    "  --json       results as JSON\n"
+    "\n"
+    "Results go to standard output, messages to standard error. While a log transfers\n"
+    "and standard error is a terminal, one line there shows the progress.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  everything asked was done\n"
+    "  1  a log failed or was incomplete, or a delete was refused\n"
+    "  2  a usage error, no port found, or a port that cannot be opened\n"
+    "  3  the device does not answer\n"
+    "\n"
+    "Environment: KRX3_REGISTRY names a registry export (.reg) to scan instead of the\n"
+    "system's ports.\n";
+
+void say(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+int usage(const std::string& problem) {
+    say("krx3: " + problem + "\nTry \"krx3 --help\".");
+    return kUsage;
+}
+
+int parse(int argc, char** argv, Options* o) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return usage("no command given.");
+    o->command = args[0];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string a = args[i];
+        std::string value;
+        bool has_value = false;
+        const std::size_t eq = a.find('=');
+        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            has_value = true;
+        }
+        const auto take = [&](std::string* into) {
+            if (!has_value) {
+                if (i + 1 >= args.size()) return false;
+                value = args[++i];
+            }
+            *into = value;
+            return !into->empty();
+        };
+        const bool flag = a == "--json" || a == "--new";
+        if (flag && has_value) return usage("option " + a + " takes no value.");
+        if (a == "--port") {
+            if (!take(&o->port)) return usage("option --port needs a port.");
+        } else if (a == "--to" && o->command == "pull") {
+            if (!take(&o->to)) return usage("option --to needs a folder.");
+        } else if (a == "--saved-in" && o->command == "delete") {
+            if (!take(&o->saved_in)) return usage("option --saved-in needs a folder.");
+        } else if (a == "--json" && (o->command == "list" || o->command == "pull")) {
+            o->json = true;
+        } else if (a == "--new" && o->command == "pull") {
+            o->all_new = true;
+        } else if (a.rfind("-", 0) == 0) {
+            return usage("unknown option " + a + " for \"" + o->command + "\".");
+        } else if (o->command == "pull" || o->command == "delete") {
+            o->names.push_back(a);
+        } else {
+            return usage("\"" + o->command + "\" takes no names.");
+        }
+    }
+    if (o->command == "pull" && o->all_new && !o->names.empty())
+        return usage("pull takes either --new or names, not both.");
+    if (o->command == "pull" && !o->all_new && o->names.empty()) return usage("pull needs --new or the names of logs.");
+    if (o->command == "delete" && o->saved_in.empty()) return usage("delete needs --saved-in DIR.");
+    if (o->command == "delete" && o->names.empty()) return usage("delete needs the names of logs.");
+    return kDone;
+}

@@ -1,0 +1,92 @@
+#include "offload.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "logfile.h"
+
+QString CopyPath(const QString& dir, const fatdss_t& log) {
+    return QDir(dir).filePath(QString::fromStdString(log.file));
+}
+
+std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there) {
+    std::vector<fatdss_t> wanted;
+    for (const fatdss_t& e : listing.logs) (QFileInfo::exists(CopyPath(dir, e)) ? *there : wanted).push_back(e);
+    return wanted;
+}
+
+Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
+    Keeping k;
+    k.path = path;
+    bool existed = false;
+    k.error = WriteNewLogFile(path, lines, &existed);
+    if (k.error.empty()) {
+        k.result = Keeping::Result::Saved;
+    } else if (existed) {
+        QString read_error;
+        k.error.clear();
+        if (SameLogFile(path, lines, &read_error)) {
+            k.result = Keeping::Result::AlreadyThere;
+        } else if (read_error.isEmpty()) {
+            k.result = Keeping::Result::OtherContent;
+        } else {
+            k.result = Keeping::Result::Unreadable;
+            k.error = read_error.toLocal8Bit().toStdString();
+        }
+    }
+    return k;
+}
+
+Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress) {
+    Pull p;
+    p.read = ReadLog(port, log.name, progress);
+    p.tried = p.read.outcome.Whole();
+    if (p.tried) p.kept = KeepNew(CopyPath(dir, log), p.read.lines.Lines());
+    return p;
+}
+
+VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, const std::string& name,
+                              const QString& dir, const Progress& progress) {
+    using Result = VerifiedDelete::Result;
+    VerifiedDelete d;
+    const fatdss_t* log = listing.Find(name);
+    if (!log) return d;
+    d.copy = CopyPath(dir, *log);
+    if (!QFileInfo(d.copy).isFile()) {
+        d.result = Result::NoCopy;
+        return d;
+    }
+    d.read = ReadLog(port, name, progress);
+    if (!d.read.outcome.Whole()) {
+        d.result = Result::NotRead;
+        return d;
+    }
+    QString read_error;
+    if (!SameLogFile(d.copy, d.read.lines.Lines(), &read_error)) {
+        d.result = read_error.isEmpty() ? Result::CopyDiffers : Result::CopyUnreadable;
+        d.copy_error = read_error.toLocal8Bit().toStdString();
+        return d;
+    }
+    d.deletion = DeleteLog(port, name);
+    if (d.deletion.outcome.kind == Ending::PortNotOpened) {
+        d.result = Result::PortNotOpened;
+        return d;
+    }
+    if (!d.deletion.outcome.sent) {
+        d.result = Result::NotSent;
+        return d;
+    }
+    d.after = ListLogs(port);
+    switch (d.after.AfterDeleting(name)) {
+        case Listing::AfterDelete::Gone:
+            d.result = Result::Deleted;
+            break;
+        case Listing::AfterDelete::StillListed:
+            d.result = Result::StillListed;
+            break;
+        case Listing::AfterDelete::NotKnown:
+            d.result = Result::NotConfirmed;
+            break;
+    }
+    return d;
+}

@@ -1,0 +1,77 @@
+// The rules of offloading a device's logs into a folder, for any front end
+// that offloads (krx3 today): which logs are new, how a copy is kept, and
+// when a log may leave the device.
+//
+// - A log's copy is the file named as the window's save dialog proposes it
+//   (fatdss_t::file) in the folder.
+// - A log is kept only when it came whole, and as a new file: an existing
+//   file is never replaced. A file that already holds the same bytes counts
+//   as the log being there.
+// - A log is deleted from the device only after it was read again and found
+//   equal, byte for byte, to its copy; a listing after the delete confirms
+//   that it is gone.
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+// The path of `log`'s copy in `dir`.
+QString CopyPath(const QString& dir, const fatdss_t& log);
+
+// The logs of `listing` that have no file in `dir` yet, earliest first; the
+// others go to *there.
+std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there);
+
+// How a log was kept.
+struct Keeping {
+    enum class Result {
+        Saved,         // written to a new file
+        AlreadyThere,  // the file was there with the same bytes
+        OtherContent,  // the file was there with other bytes: kept as it was
+        Unreadable,    // the file was there and could not be read: kept as it was
+        Failed,        // it could not be written (`error`); nothing is left
+    };
+    Result result = Result::Failed;
+    QString path;
+    std::string error;  // Unreadable, Failed: the system's reason
+};
+
+// Saves `lines` as a new file at `path`, never replacing one.
+Keeping KeepNew(const QString& path, const std::vector<std::string>& lines);
+
+// One log read from the device and kept in `dir`: nothing is kept unless
+// the read came whole (read.outcome.Whole()).
+struct Pull {
+    LogRead read;
+    bool tried = false;  // the read was whole, and keeping was tried
+    Keeping kept;
+};
+Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress = {});
+
+// A delete that only happens when the copy is proven equal.
+struct VerifiedDelete {
+    enum class Result {
+        Deleted,         // deleted, and the listing after it no longer holds it
+        NotListed,       // the device lists no such log: nothing was sent
+        NoCopy,          // no copy in the folder: nothing was sent
+        NotRead,         // the log did not come whole when read again (`read`)
+        CopyDiffers,     // the copy holds other bytes
+        CopyUnreadable,  // the copy could not be read (`copy_error`)
+        PortNotOpened,   // the port did not open for the delete (`deletion`)
+        NotSent,         // the delete command did not go out (`deletion`)
+        NotConfirmed,    // the listing after the delete failed (`after`)
+        StillListed,     // the device still lists the log (`deletion.reply`)
+    };
+    Result result = Result::NotListed;
+    QString copy;            // the copy's path
+    std::string copy_error;  // CopyUnreadable: the system's reason
+    LogRead read;            // the read that was compared, when one ran
+    Deletion deletion;       // the delete, when one ran
+    Listing after;           // the listing after it, when one ran
+};
+VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, const std::string& name,
+                              const QString& dir, const Progress& progress = {});
