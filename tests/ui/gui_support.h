@@ -90,11 +90,16 @@ private:
             }
         }
         const bool late = std::chrono::steady_clock::now() - unanswered_since_ > std::chrono::seconds(5);
-        if (answers_.empty() ? late : answers_.front()(modal)) {
-            if (answers_.empty())
-                modal->close();
-            else
-                answers_.pop_front();
+        const bool answered = !answers_.empty() && answers_.front()(modal);
+        if (answered) {
+            answers_.pop_front();
+        } else if (late) {
+            // Another dialog than the one expected (a save offered where
+            // none may be) is a failure of its own.
+            if (!answers_.empty()) ADD_FAILURE() << "a dialog came that was not expected: " << modal->metaObject()->className();
+            modal->close();
+        }
+        if (answered || late) {
             last_ = modal;
             current_ = nullptr;
         }

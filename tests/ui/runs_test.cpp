@@ -211,7 +211,7 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
 TEST_F(RunTest, EachFailureIsToldOnce) {
     using Button = QPushButton* TForm1::*;
     const Button kList = &TForm1::Button2, kUpload = &TForm1::Button3, kDelete = &TForm1::Button4;
-    enum Trouble { kMissingPort, kHeldPort, kSilent, kHangsUp, kRefuses, kRefusesMute, kUnwritable, kThrows };
+    enum Trouble { kMissingPort, kHeldPort, kSilent, kNoLines, kHangsUp, kRefuses, kRefusesMute, kUnwritable, kThrows };
     const struct {
         const char* what;
         Button run;
@@ -224,6 +224,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         {"delete: held port", kDelete, kHeldPort, {"$port", "not deleted"}},
         {"list: silent device", kList, kSilent, {"$port", "did not answer"}},
         {"upload: silent device", kUpload, kSilent, {"$port", "did not answer"}},
+        {"upload: no line for the log", kUpload, kNoLines, {"sent no line", "Nothing was saved"}},
         {"delete: silent device", kDelete, kSilent, {"did not answer", "may not have been deleted"}},
         {"delete: the line drops", kDelete, kHangsUp, {"could not be sent", "not deleted"}},
         {"delete: refused", kDelete, kRefuses, {"did not delete", "2021_02_01_08_30_00.log", "ERR 5 cannot delete"}},
@@ -248,6 +249,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         b.keep_on_delete = c.trouble == kRefuses || c.trouble == kRefusesMute;
         b.del_reply = c.trouble == kRefusesMute ? "" : "ERR 5 cannot delete";
         sim.SetBehaviour(b);
+        if (c.trouble == kNoLines) sim.SetLogs({FirstLog({}), SecondLog()});  // the listed log, now empty
         sim.ClearCommands();
         SystemError error;
         const com_handle_t other = c.trouble == kHeldPort ? serial_os::Open(port, &error) : INVALID_COM_HANDLE;
