@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -258,11 +259,24 @@ void TUploadLogThread::SaveToFile() {
     if (dialog->exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return;
+    // Two logs can share a name (their start time): a file that holds
+    // another log is replaced only when the person says so. The same bytes
+    // are saved again without a question.
+    const QString path = QDir::toNativeSeparators(chosen.first());
+    QString unread;
+    if (QFileInfo::exists(chosen.first()) && !SameLogFile(chosen.first(), lines_.Lines(), &unread)) {
+        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(),
+                        QStringLiteral("%1 already holds another log. Replace it?").arg(path),
+                        QMessageBox::Yes | QMessageBox::No, Form1);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) return;
+    }
     const std::string error = WriteLogFile(chosen.first(), lines_.Lines());
     if (!error.empty())
         Form1->ShowError(QString::fromLatin1(Action()),
-                         QStringLiteral("The log could not be saved to \"%1\":\n%2")
-                             .arg(QDir::toNativeSeparators(chosen.first()), LocalText(error)));
+                         QStringLiteral("The log could not be saved to \"%1\":\n%2").arg(path, LocalText(error)));
 }
 
 void TUploadLogThread::QueueProgress(int position) {

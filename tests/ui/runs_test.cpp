@@ -135,7 +135,9 @@ TEST_F(RunTest, ListsOnlyLogsEarliestFirstAndEachEntryShowsItsOwnLog) {
 
 // A log comes home byte for byte whatever it holds and is shown line for
 // line; a cut one is told and never proposed under the log's own name. The
-// controls stay unusable while the dialog shows.
+// controls stay unusable while the dialog shows. A file that holds another
+// log is replaced only after a question whose default is No; the same bytes
+// are saved again without one.
 // View Log reads the file back, ignores a missing one and reports one it
 // cannot read.
 TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
@@ -144,11 +146,16 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     const struct {
         const char* what;
         Lines lines;
-        bool cut, save;  // the line drops after 600 bytes; the user saves (else cancels)
+        bool cut, save;              // the line drops after 600 bytes; the user saves (else cancels)
+        const char* before = nullptr;  // the file's bytes before the save (none: no file)
+        bool replace = false;          // the answer to the question, if one comes
     } cases[] = {
         {"a long log, shown in several steps", Lines(20000, std::string(30, 's')), false, true},
         {"cancelled", odd, false, false},
         {"the line drops", Lines(200, "sample"), true, true},
+        {"onto another log, the default answer", {"new"}, false, true, "old\r\n", false},
+        {"onto another log, replaced", {"new"}, false, true, "old\r\n", true},
+        {"onto the same bytes", {"new"}, false, true, "new\r\n"},
         {"bytes above 0x7F, NUL, empty and long lines", odd, false, true},  // last: View Log reads it
     };
     const QString path = dir_.filePath("saved.log");
@@ -162,6 +169,9 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         b.close_after_bytes = c.cut ? 600 : -1;
         sim.SetBehaviour(b);
         QFile::remove(path);
+        QFile before(path);
+        ASSERT_TRUE(!c.before || (before.open(QIODevice::WriteOnly) && before.write(c.before) > 0 && before.flush()));
+        before.close();
         ModalAnswers answers;
         if (c.cut) answers.Add(ModalAnswers::ClickOk());
         QString proposed;
@@ -171,22 +181,28 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
             usable_then = Usable();
             (c.save ? ModalAnswers::Save(path) : ModalAnswers::Cancel())(dialog);
         }));
+        answers.Add(c.replace ? ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); })
+                              : ModalAnswers::Key(Qt::Key_Return));
         QTest::mouseClick(w.Button3, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle(milliseconds(60000)));
         EXPECT_EQ(proposed, c.cut ? "2021_02_01_08_30_00-incomplete.log" : "2021_02_01_08_30_00.log");
         EXPECT_EQ(usable_then, kAllOff);
         EXPECT_EQ(w.ProgressBar1->value(), 0);
         EXPECT_EQ(Usable(), kAllOn);
-        EXPECT_EQ(answers.Seen().size(), c.cut ? 1 : 0) << answers.Seen().join("|").toStdString();
-        EXPECT_TRUE(!c.cut || answers.Seen().value(0).contains("incomplete"));
         shown = ViewLines();
         EXPECT_EQ(shown.size() < c.lines.size(), c.cut);
         Lines got(c.lines.begin(), c.lines.begin() + std::min(shown.size(), c.lines.size()));
         QByteArray bytes;
         for (const std::string& line : got)
             bytes.append(line.data(), static_cast<qsizetype>(line.size())).append("\r\n");
+        const bool asked = c.save && c.before && bytes != c.before;
+        EXPECT_EQ(answers.Seen().size(), (c.cut ? 1 : 0) + (asked ? 1 : 0)) << answers.Seen().join("|").toStdString();
+        EXPECT_TRUE(!c.cut || answers.Seen().value(0).contains("incomplete"));
+        EXPECT_TRUE(!asked || answers.Seen().back().endsWith(QDir::toNativeSeparators(path) +
+                                                              " already holds another log. Replace it?"));
+        const QByteArray expected = c.save && (!asked || c.replace) ? bytes : QByteArray(c.before ? c.before : "<none>");
         QFile saved(path);
-        EXPECT_TRUE((saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == (c.save ? bytes : "<none>"));
+        EXPECT_TRUE((saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == expected);
         for (std::string& line : got) std::replace(line.begin(), line.end(), '\0', '?');  // shown as U+FFFD
         EXPECT_TRUE(shown == got) << "the view";
     }
