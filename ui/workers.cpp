@@ -99,11 +99,6 @@ void TWorker::Report(const std::string& text) {
     }
 }
 
-QString ViewText(const std::string& line) {
-    QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    text.replace(QChar(u'\0'), QChar(0xFFFD));
-    return text;
-}
 
 // -------------------------------------------------------- TListLogsThread
 

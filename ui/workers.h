@@ -68,8 +68,10 @@ enum class Run { kListing, kUpload, kDelete };
 std::string Words(const Outcome& o, Run run, const std::string& port, const std::string& name = std::string(),
                   std::size_t lines = 0);
 
-// A line of the device as the view shows it: one byte a character, and a
-// NUL as a visible replacement character (the file keeps the NUL itself).
+// A line of the device as the view shows it: one byte a character, as the
+// system's 8-bit code page has it (Windows: the ANSI code page, so that 0x80
+// is the euro sign; elsewhere Latin-1), and a NUL as a visible replacement
+// character (the file keeps the NUL itself). viewtext_*.cpp.
 QString ViewText(const std::string& line);
 
 class TListLogsThread : public TWorker {

@@ -5,6 +5,13 @@
 
 #include <algorithm>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "fatdss.h"
 #include "gui_support.h"
 #include "logfile.h"
@@ -58,10 +65,15 @@ protected:
         ASSERT_TRUE(WaitIdle());
     }
     // The view's lines (an empty view: one empty line); a character beyond Latin-1 reads '?'.
+    // The view's lines in the system's 8-bit code page, as it shows bytes.
     Lines ViewLines() const {
         Lines lines;
         for (const QString& line : form_->RichEdit1->toPlainText().split('\n'))
+#ifdef _WIN32
+            lines.push_back(line.toLocal8Bit().toStdString());
+#else
             lines.push_back(line.toLatin1().toStdString());
+#endif
         return lines;
     }
     QTemporaryDir dir_;
@@ -141,7 +153,7 @@ TEST_F(RunTest, ListsOnlyLogsEarliestFirstAndEachEntryShowsItsOwnLog) {
 // View Log reads the file back, ignores a missing one and reports one it
 // cannot read.
 TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
-    const Lines odd = {"note=caf\xE9;T=21.5\xB0", "", std::string(300, 'x') + "|end", "\x80\x81\xFE\xFF tail",
+    const Lines odd = {"note=caf\xE9;T=21.5\xB0", "", std::string(300, 'x') + "|end", "\x80\x92\x81\xFE\xFF tail",
                        std::string("a\0b", 3)};
     const struct {
         const char* what;
@@ -206,6 +218,15 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         for (std::string& line : got) std::replace(line.begin(), line.end(), '\0', '?');  // shown as U+FFFD
         EXPECT_TRUE(shown == got) << "the view";
     }
+    // Bytes above 0x7F as the system's code page has them: on Windows in
+    // the Western code page 0x80 is the euro sign and 0x92 a right quote;
+    // Linux shows them as Latin-1.
+    const QString high = form_->RichEdit1->document()->findBlockByNumber(3).text();
+#ifdef _WIN32
+    EXPECT_TRUE(GetACP() != 1252 || high.left(5) == QStringView(u"\u20AC\u2019\u0081\u00FE\u00FF")) << GetACP();
+#else
+    EXPECT_EQ(high.left(5), QStringView(u"\u0080\u0092\u0081\u00FE\u00FF").toString());
+#endif
     // A name typed without ".log" gets it; a file it cannot read is told,
     // and the view stays.
     QFile big(dir_.filePath("big.log"));
