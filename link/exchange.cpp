@@ -40,6 +40,7 @@ struct Limits {
     bool first_line_only;
     milliseconds first_wait;   // silence before the first byte that ends the reply
     milliseconds end_silence;  // silence after a byte that ends the reply
+    long patient_lines;        // while fewer lines have come, kLongSilence ends the reply instead
 };
 
 // Runs one exchange. `on_line` receives every complete line (without its CR);
@@ -82,6 +83,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 
     const auto until = Clock::now() + lim.time;
     std::size_t cost = 0;
+    long lines = 0;
     int idle = 0;
     for (;;) {
         if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
@@ -105,7 +107,9 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
             // Timed from the read's start: a byte that came while this thread
             // was not running is found by the read, so a late thread cannot
             // take a pause for the end.
-            const milliseconds wait = stats.bytes == 0 ? lim.first_wait : lim.end_silence;
+            const milliseconds wait = stats.bytes == 0              ? lim.first_wait
+                                      : lines < lim.patient_lines ? kLongSilence
+                                                                  : lim.end_silence;
             if (read_began - stats.last_byte < wait) continue;
             return ExchangeEnd::Silence;
         }
@@ -122,6 +126,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
             if (cost > lim.bytes) return ExchangeEnd::Overrun;
             on_line(partial);
             partial.clear();
+            ++lines;
             continue;
         }
         partial.push_back(static_cast<char>(byte));
@@ -180,7 +185,7 @@ const ExchangeStats& LastExchange() { return t_stats; }
 // krx_cmd's line is a C string to its callers: it ends before a NUL byte.
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0)};
+    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0), 0};
     std::string line;
     const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
     if (end) *end = e;
@@ -191,14 +196,16 @@ std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
 
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false, kFirstByteWait, kEndSilence};
+    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false, kFirstByteWait, kEndSilence, 0};
     std::string line;
     return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
 
-ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress) {
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
+                    long expected_lines) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.slt_bytes, false, milliseconds(0), milliseconds(2), false, kFirstByteWait, kEndSilence};
+    const Limits lim{b.slt_bytes,      false,         milliseconds(0), milliseconds(2), false,
+                     kFirstByteWait, kEndSilence, expected_lines};
     std::string line;
     int added = 0;
     return run(cmd, budget, lim, line, [&](const std::string& l) {

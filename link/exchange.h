@@ -42,6 +42,13 @@
 // that nothing depends on.
 constexpr std::chrono::milliseconds kFirstByteWait{2000};
 constexpr std::chrono::milliseconds kEndSilence{260};
+// Nothing marks the end of a log on the wire, but an upload knows how many
+// lines to expect (see slt_cmd). While fewer have come, a pause is taken for
+// the end only after this much silence: a device that reads its storage has
+// been seen to pause for 1 s inside a log, and cutting a log there loses its
+// second half. 3 s keeps pauses of up to about 2.5 s inside the log, and a
+// device that stops early is still done with within a few seconds.
+constexpr std::chrono::milliseconds kLongSilence{3000};
 
 
 enum class ExchangeEnd {
@@ -98,4 +105,8 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 
 // As mlt_cmd; before adding each line it calls progress(number of lines
 // added before it): 0 for the first line, 1 for the second, and so on.
-ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress);
+// While fewer than `expected_lines` lines have come, the reply ends only on
+// kLongSilence after its last byte; from then on (and always with 0) on
+// kEndSilence.
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
+                    long expected_lines = 0);

@@ -39,7 +39,7 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
 
 Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress) {
     Pull p;
-    p.read = ReadLog(port, log.name, progress);
+    p.read = ReadLog(port, log.name, log.dur, progress);
     p.tried = p.read.outcome.Whole();
     if (p.tried) p.kept = KeepNew(CopyPath(dir, log), p.read.lines.Lines());
     return p;
@@ -56,7 +56,7 @@ VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, c
         d.result = Result::NoCopy;
         return d;
     }
-    d.read = ReadLog(port, name, progress);
+    d.read = ReadLog(port, name, log->dur, progress);
     if (!d.read.outcome.Whole()) {
         d.result = Result::NotRead;
         return d;

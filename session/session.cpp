@@ -159,17 +159,19 @@ Listing ListLogs(const std::string& port, const Pause& pause) {
     return l;
 }
 
-LogRead ReadLog(const std::string& port, const std::string& name, const Progress& progress, const Pause& pause) {
+LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t dur, const Progress& progress,
+                const Pause& pause) {
     LogRead r;
     Talk talk(port, pause);
     if (talk.Opened()) {
         talk.Wait(100);
         if (talk.Preamble()) {
             std::size_t bytes = 0;
-            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, [&](int lines) {
+            const auto shown = [&](int lines) {
                 if (lines > 0) bytes += r.lines.Get(lines - 1).size() + 1;
                 if (progress) progress(lines, bytes);
-            }));
+            };
+            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, shown, dur / kSecondsPerLine));
         }
     }
     r.outcome = talk.Decide(r.lines.Count() == 0);

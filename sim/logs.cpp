@@ -53,7 +53,9 @@ std::string sample_line(std::uint32_t dos, long long k) {
     return label_text(fatdt_of(dos)) + buf;
 }
 
-constexpr int kSampleStep = 10;  // seconds between two records of a sample log
+// Seconds between two records of a sample log: a real logger writes one
+// record about every 2 s, and an upload expects that many lines.
+constexpr int kSampleStep = 2;
 
 bool parse_stamp(const std::string& s, std::uint32_t* dos) {
     int y, mo, d, h, mi, se;

@@ -319,7 +319,7 @@ void TUploadLogThread::Execute() {
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
             LogRead r = ReadLog(
-                port_, name_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
+                port_, name_, dur_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
             const Outcome o = r.outcome;
             if (o.kind == Ending::PortNotOpened) {
                 Report(Words(o, Run::kUpload, port_));

@@ -89,7 +89,7 @@ TEST(Session, EachConversationSendsItsCommandsWithItsPauses) {
     // from "fs stop" to the command).
     const std::tuple<std::function<Said()>, std::string, std::string, int> cases[] = {
         {[&] { return Listed(ListLogs(port, noted)); }, "fs list", "0:100 2:100 ", 100},
-        {[&] { return Read(ReadLog(port, name, count, noted)); }, "fs read " + name, "0:100 ", 0},
+        {[&] { return Read(ReadLog(port, name, 0, count, noted)); }, "fs read " + name, "0:100 ", 0},
         {[&] { return Deleted(DeleteLog(port, name, noted)); }, "fs del " + name, "2:500 ", 500},
     };
     for (const auto& [talk, command, paused, gap] : cases) {
@@ -147,24 +147,24 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     };
     const Case cases[] = {
         {"a listing", normal, [](auto p) { return Listed(ListLogs(p)); }, Ending::Done, true, true, 3, 3},
-        {"a log", normal, [&](auto p) { return Read(ReadLog(p, a, {})); }, Ending::Done, true, true, 3, 40},
+        {"a log", normal, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Done, true, true, 3, 40},
         {"a delete", normal, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3, 1},
-        {"a log the device has not", normal, [&](auto p) { return Read(ReadLog(p, missing, {})); }, Ending::NoLines,
+        {"a log the device has not", normal, [&](auto p) { return Read(ReadLog(p, missing, 0, {})); }, Ending::NoLines,
          true, true, 3, 0},
-        {"a silent device", silent, [&](auto p) { return Read(ReadLog(p, a, {})); }, Ending::DeviceSilent, false, true,
+        {"a silent device", silent, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::DeviceSilent, false, true,
          3, 0},
         {"a silent device, listed", silent, [](auto p) { return Listed(ListLogs(p)); }, Ending::DeviceSilent, false,
          true, 3, 0},
-        {"a hang-up in the log", hangs_in_log, [&](auto p) { return Read(ReadLog(p, a, {})); }, Ending::LineLost, true,
+        {"a hang-up in the log", hangs_in_log, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::LineLost, true,
          true, 3, 7, true},
         {"a hang-up in the preamble", hangs_in_preamble, [](auto p) { return Listed(ListLogs(p)); },
          Ending::LineLost, true, false, 1, 0, true},
-        {"a reply cut at its bound", endless, [&](auto p) { return Read(ReadLog(p, a, {})); }, Ending::Cut, true,
+        {"a reply cut at its bound", endless, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Cut, true,
          true, 3, 0},
         {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
          1},
         {"a stop during a log", normal,
-         [&](auto p) { return Read(ReadLog(p, a, [](int lines, std::size_t) { StopConversations(lines == 5); })); },
+         [&](auto p) { return Read(ReadLog(p, a, 0, [](int lines, std::size_t) { StopConversations(lines == 5); })); },
          Ending::Stopped, true, true, 3, 6},
     };
     for (const Case& c : cases) {

@@ -64,8 +64,8 @@ protected:
         QTest::mouseClick(form_->Button2, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle());
     }
-    // The view's lines (an empty view: one empty line); a character beyond Latin-1 reads '?'.
-    // The view's lines in the system's 8-bit code page, as it shows bytes.
+    // The view's lines (an empty view: one empty line) in the system's 8-bit
+    // code page, as it shows bytes; a character beyond it reads '?'.
     Lines ViewLines() const {
         Lines lines;
         for (const QString& line : form_->RichEdit1->toPlainText().split('\n'))
@@ -240,6 +240,49 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         EXPECT_EQ(ViewLines(), name[0] == 's' ? shown : Lines{"before"}) << name;
         EXPECT_EQ(view.Seen().size(), name[0] == 'b' ? 1 : 0) << name;
         EXPECT_TRUE(name[0] != 'b' || view.Seen().value(0).contains("big.log")) << view.Seen().join("|").toStdString();
+    }
+}
+
+// A log gets the time it needs: its listed duration says how many lines to
+// expect (one every 2 s), and a pause before they have come does not end it.
+// A device that stops early is still done with, and what it sent is saved
+// under the log's name.
+TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
+    const std::uint32_t two_minutes = dos_value(2021, 2, 1, 8, 31, 58);  // 60 lines from kAt
+    const struct {
+        const char* what;
+        int lines, pause_every;
+        milliseconds pause;
+    } cases[] = {
+        {"a pause of 1 s, twice", 60, 20, milliseconds(1000)},
+        {"a pause of 2.5 s", 60, 30, milliseconds(2500)},
+        {"a device that stops after 20 of 60 lines", 20, 0, milliseconds(0)},
+    };
+    const QString path = dir_.filePath("paused.log");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Log log = MakeLog(kAt, two_minutes, Lines(c.lines, "2021-02-01 08:30:00;ch1=20.5"));
+        Simulator sim({log});
+        TForm1& w = Listed(sim);
+        Behaviour b;
+        b.pause_every_lines = c.pause_every;
+        b.pause = c.pause;
+        sim.SetBehaviour(b);
+        QFile::remove(path);
+        ModalAnswers answers;
+        QString proposed;
+        answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* dialog) {
+            proposed = dialog->selectedFiles().value(0).section('/', -1);
+            ModalAnswers::Save(path)(dialog);
+        }));
+        QTest::mouseClick(w.Button3, Qt::LeftButton);
+        ASSERT_TRUE(WaitIdle(milliseconds(60000)));
+        EXPECT_EQ(answers.Seen().size(), 0) << answers.Seen().join("|").toStdString();
+        EXPECT_EQ(proposed, "2021_02_01_08_30_00.log");
+        Lines saved;
+        QString error;
+        ASSERT_TRUE(ReadLogFile(path, &saved, &error)) << error.toStdString();
+        EXPECT_EQ(saved, log.lines);
     }
 }
 
