@@ -111,6 +111,8 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
                                       : lines < lim.patient_lines ? kLongSilence
                                                                   : lim.end_silence;
             if (read_began - stats.last_byte < wait) continue;
+            // Silence from a device that is gone is a lost line.
+            if (!serial_os::Alive(h, &stats.error)) return ExchangeEnd::LineLost;
             return ExchangeEnd::Silence;
         }
         idle = 0;

@@ -33,6 +33,16 @@ Read ReadByte(com_handle_t h, unsigned char* byte, SystemError* error = nullptr)
 bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
            const std::atomic<bool>* stop = nullptr, SystemError* error = nullptr);
 
+// Whether the connection is still there, asked after a reply ended by
+// silence: on Windows a removed device can read as silence, and the line's
+// state (ClearCommError) tells it apart; false with the system's error then.
+// On POSIX a hung-up line already fails its reads: always true while open.
+bool Alive(com_handle_t h, SystemError* error);
+
 void Close(com_handle_t h);
+
+// The system's own handle of an open connection (a HANDLE on Windows, a file
+// descriptor elsewhere), for looking at the line's settings.
+std::intptr_t NativeHandle(com_handle_t h);
 
 }  // namespace serial_os

@@ -238,6 +238,13 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     return true;
 }
 
+bool Alive(com_handle_t h, SystemError* error) { return port_of(h) != nullptr || fail(error, EBADF); }
+
+std::intptr_t NativeHandle(com_handle_t h) {
+    const Port* p = port_of(h);
+    return p ? p->fd : -1;
+}
+
 void Close(com_handle_t h) {
     Port* p = port_of(h);
     if (!p) return;

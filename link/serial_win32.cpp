@@ -1,9 +1,14 @@
 // The serial line through the Win32 communications API.
 //
-// The handle is the file handle itself (INVALID_HANDLE_VALUE is
-// INVALID_COM_HANDLE). Reads take one byte per ReadFile: the driver's own
-// time-outs give the 25 ms idle read. Writes are bounded by the write
-// time-out, which follows the bound each call asks for.
+// The handle stands for the port's file handle, opened for overlapped I/O,
+// and a read-ahead buffer: the exchange asks for one byte at a time, and one
+// ReadFile per byte costs far more than the line's bytes under some systems
+// (an overlapped read under Wine goes through its server). A read returns
+// what came within 25 ms; nothing is an idle read. A byte so reaches the
+// exchange up to 25 ms after it arrived, which only moves the end of a reply
+// by as much. Every read and write also has a deadline of its own, kept by
+// waiting on the I/O and cancelling it: no driver, whatever it makes of the
+// time-outs, holds the caller past it.
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -20,16 +25,31 @@ namespace serial_os {
 namespace {
 
 constexpr DWORD kReadTimeoutMs = 25;
+// The longest one read may take, whatever the driver does: far above the
+// read time-out, far below the second in which a closing window must be
+// done with its run.
+constexpr DWORD kReadDeadlineMs = 250;
 // The longest one WriteFile waits for flow control; Write loops over such
 // slices until its bound.
 constexpr DWORD kWriteSliceMs = 25;
 
-HANDLE handle_of(com_handle_t h) { return reinterpret_cast<HANDLE>(h); }
+struct Port {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD pos = 0;
+    DWORD len = 0;
+    unsigned char buf[4096];
+};
+
+Port* port_of(com_handle_t h) { return h == INVALID_COM_HANDLE ? nullptr : reinterpret_cast<Port*>(h); }
+HANDLE handle_of(com_handle_t h) { return port_of(h)->h; }
 
 bool is_path(const std::string& port) { return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0; }
 
 COMMTIMEOUTS timeouts() {
     COMMTIMEOUTS t{};
+    // What comes within the read time-out (nothing: an idle read). The
+    // variant that returns at the first byte (MAXDWORD, MAXDWORD, 25) is not
+    // kept by Wine, which then waits for a byte without end.
     t.ReadIntervalTimeout = kReadTimeoutMs;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = kReadTimeoutMs;
@@ -45,7 +65,8 @@ COMMTIMEOUTS timeouts() {
 com_handle_t Open(const std::string& port, SystemError* error) {
     // COM10 and above are only reachable through the device namespace.
     const std::wstring path = WidenAnsi(is_path(port) ? port : "//./" + port);
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         if (error) *error = LastSystemError();
         return INVALID_COM_HANDLE;
@@ -102,25 +123,104 @@ com_handle_t Open(const std::string& port, SystemError* error) {
         return INVALID_COM_HANDLE;
     }
     if (error) *error = SystemError();
-    return reinterpret_cast<com_handle_t>(h);
+    Port* p = new Port;
+    p->h = h;
+    return reinterpret_cast<com_handle_t>(p);
 }
 
+namespace {
+
+// The calling thread's event for its overlapped calls (one I/O at a time per
+// thread), closed when the thread ends.
+struct ThreadEvent {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~ThreadEvent() {
+        if (event) CloseHandle(event);
+    }
+};
+
+HANDLE thread_event() {
+    thread_local ThreadEvent e;
+    return e.event;
+}
+
+enum class Io { Done, Failed, Late };
+
+// The result of a finished I/O. A read or write that ran out of its
+// time-out has moved what it could: Windows reports that as success, Wine as
+// ERROR_TIMEOUT.
+Io result(HANDLE port, OVERLAPPED* ov, DWORD* n, SystemError* error) {
+    if (GetOverlappedResult(port, ov, n, FALSE)) return Io::Done;
+    const DWORD code = GetLastError();
+    if (code == ERROR_TIMEOUT) return Io::Done;
+    if (code == ERROR_OPERATION_ABORTED) return Io::Late;
+    if (error) *error = SystemErrorOf(static_cast<long>(code));
+    return Io::Failed;
+}
+
+// Starts nothing: waits for an I/O begun on `ov` until `deadline_ms`, then
+// cancels it and waits for the cancellation (bounded too). *n: bytes moved.
+Io finish(HANDLE port, OVERLAPPED* ov, DWORD deadline_ms, DWORD* n, SystemError* error) {
+    if (WaitForSingleObject(ov->hEvent, deadline_ms) != WAIT_OBJECT_0) {
+        CancelIoEx(port, ov);
+        if (WaitForSingleObject(ov->hEvent, 1000) != WAIT_OBJECT_0) {
+            if (error) *error = SystemErrorOf(ERROR_TIMEOUT);
+            return Io::Failed;
+        }
+        GetOverlappedResult(port, ov, n, FALSE);
+        return Io::Late;
+    }
+    return result(port, ov, n, error);
+}
+
+// Begins an overlapped read or write of `size` bytes and finishes it.
+template <class Call>
+Io overlapped(HANDLE port, DWORD deadline_ms, DWORD* n, SystemError* error, Call call) {
+    OVERLAPPED ov{};
+    ov.hEvent = thread_event();
+    if (!ov.hEvent) {
+        if (error) *error = LastSystemError();
+        return Io::Failed;
+    }
+    ResetEvent(ov.hEvent);
+    *n = 0;
+    if (call(&ov)) return result(port, &ov, n, error);
+    const DWORD code = GetLastError();
+    if (code == ERROR_TIMEOUT) return Io::Done;
+    if (code != ERROR_IO_PENDING) {
+        if (error) *error = SystemErrorOf(static_cast<long>(code));
+        return Io::Failed;
+    }
+    return finish(port, &ov, deadline_ms, n, error);
+}
+
+}  // namespace
+
 Read ReadByte(com_handle_t h, unsigned char* byte, SystemError* error) {
-    if (h == INVALID_COM_HANDLE) {
+    Port* p = port_of(h);
+    if (!p) {
         if (error) *error = SystemErrorOf(ERROR_INVALID_HANDLE);
         return Read::Failed;
     }
-    DWORD got = 0;
-    if (!ReadFile(handle_of(h), byte, 1, &got, nullptr)) {
-        if (error) *error = LastSystemError();
-        return Read::Failed;
+    if (p->pos < p->len) {
+        *byte = p->buf[p->pos++];
+        return Read::Byte;
     }
-    return got == 1 ? Read::Byte : Read::Idle;
+    DWORD got = 0;
+    const Io io = overlapped(p->h, kReadDeadlineMs, &got, error, [&](OVERLAPPED* ov) {
+        return ReadFile(p->h, p->buf, sizeof p->buf, nullptr, ov) != FALSE;
+    });
+    if (io == Io::Failed) return Read::Failed;
+    if (got == 0) return Read::Idle;
+    p->pos = 1;
+    p->len = got;
+    *byte = p->buf[0];
+    return Read::Byte;
 }
 
 bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::milliseconds bound,
            const std::atomic<bool>* stop, SystemError* error) {
-    if (h == INVALID_COM_HANDLE) return false;
+    if (!port_of(h)) return false;
     const HANDLE port = handle_of(h);
     // Each WriteFile waits at most one slice, so that a stop request is seen
     // within about 25 ms; the bound holds for the whole write.
@@ -140,10 +240,11 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
         const std::size_t left = size - done;
         const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
         DWORD written = 0;
-        if (!WriteFile(port, data + done, chunk, &written, nullptr)) {
-            if (error) *error = LastSystemError();
-            return false;
-        }
+        // A slice's own deadline: the driver's write time-out, with room.
+        const Io io = overlapped(port, kWriteSliceMs * 4, &written, error, [&](OVERLAPPED* ov) {
+            return WriteFile(port, data + done, chunk, nullptr, ov) != FALSE;
+        });
+        if (io == Io::Failed) return false;
         done += written;
         if (done < size && (GetTickCount64() >= deadline || (stop && stop->load(std::memory_order_acquire)))) {
             // Held back by flow control past the bound, or stopped: drop
@@ -155,9 +256,30 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     return true;
 }
 
+bool Alive(com_handle_t h, SystemError* error) {
+    if (!port_of(h)) {
+        if (error) *error = SystemErrorOf(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    // Fails for a device that is gone (an adapter pulled out), where reads
+    // may only have looked like silence.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (ClearCommError(handle_of(h), &errors, &stat)) return true;
+    if (error) *error = LastSystemError();
+    return false;
+}
+
 void Close(com_handle_t h) {
-    if (h == INVALID_COM_HANDLE) return;
-    CloseHandle(handle_of(h));
+    Port* p = port_of(h);
+    if (!p) return;
+    CloseHandle(p->h);
+    delete p;
+}
+
+std::intptr_t NativeHandle(com_handle_t h) {
+    const Port* p = port_of(h);
+    return p ? reinterpret_cast<std::intptr_t>(p->h) : INVALID_COM_HANDLE;
 }
 
 }  // namespace serial_os

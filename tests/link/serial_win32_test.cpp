@@ -2,6 +2,8 @@
 // a COM port (under Wine a pseudo-terminal stands behind it).
 #include <windows.h>
 
+#include <chrono>
+
 #include "link_fixture.h"
 
 // A bare name goes through the device namespace (COM10 and above need it), a
@@ -14,7 +16,7 @@ TEST(OpenComWin32, OpensNamesAndPathsWithTheDeviceLineSettings) {
     for (const std::string& name : {"//./" + com, "\\\\.\\" + com, com}) {
         EXPECT_NE(OpenCom(name), 0) << name << ": " << OpenComError().text;
     }
-    const HANDLE port = reinterpret_cast<HANDLE>(hCom.load());
+    const HANDLE port = reinterpret_cast<HANDLE>(serial_os::NativeHandle(hCom.load()));
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(port, &dcb));
@@ -29,4 +31,23 @@ TEST(OpenComWin32, OpensNamesAndPathsWithTheDeviceLineSettings) {
     EXPECT_FALSE(GetHandleInformation(port, &flags)) << "the connection was left open";
     EXPECT_TRUE(IsNotThere(OpenComError()) && !OpenComError().text.empty()) << OpenComError().code;
     EXPECT_EQ(CloseCom(), 0);
+}
+
+// A driver that keeps a read waiting past its time-outs (here: time-outs of
+// zero, which mean "wait for ever") does not hold the reader: the read is
+// cancelled at its own deadline and counts as idle, and the line still
+// works afterwards.
+TEST(OpenComWin32, AReadHeldByTheDriverEndsAtItsDeadline) {
+    krx3sim::Simulator sim;
+    ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
+    const HANDLE port = reinterpret_cast<HANDLE>(serial_os::NativeHandle(hCom.load()));
+    COMMTIMEOUTS forever{};
+    ASSERT_TRUE(SetCommTimeouts(port, &forever));
+    unsigned char byte = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(serial_os::ReadByte(hCom.load(), &byte), serial_os::Read::Idle);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1)) << "a closing window waits longer";
+    SystemError error;
+    EXPECT_TRUE(serial_os::Alive(hCom.load(), &error)) << error.text;
+    EXPECT_EQ(CloseCom(), 1);
 }
