@@ -11,20 +11,17 @@ std::string LowerAscii(std::string s) {
     return s;
 }
 
-// The names along `path` below the root, without the leading and trailing
-// backslashes. Every backslash between them separates two names, so
-// "A\\B" names an empty key between A and B.
+// The names along `path` below the root. A key's name is never empty, so
+// backslashes in a row separate as one: "A\\B" is "A\B", as the registry
+// itself reads it. (Taken as an empty key between A and B, it made a key no
+// path can name, and an export written from it read back otherwise.)
 std::vector<std::string> PathNames(const std::string& path) {
     std::vector<std::string> names;
-    const std::size_t begin = path.find_first_not_of('\\');
-    if (begin == std::string::npos) return names;
-    const std::size_t end = path.find_last_not_of('\\') + 1;
-    std::size_t start = begin;
-    for (;;) {
+    std::size_t start = 0;
+    while (start < path.size()) {
         std::size_t stop = path.find('\\', start);
-        if (stop == std::string::npos || stop > end) stop = end;
-        names.push_back(path.substr(start, stop - start));
-        if (stop == end) break;
+        if (stop == std::string::npos) stop = path.size();
+        if (stop > start) names.push_back(path.substr(start, stop - start));
         start = stop + 1;
     }
     return names;

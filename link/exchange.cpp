@@ -15,8 +15,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr unsigned char kCR = 0x0D;
-constexpr unsigned char kLF = 0x0A;
 
 std::atomic<bool> g_stop{false};
 
@@ -121,17 +119,14 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
         if (++cost > lim.bytes) return ExchangeEnd::Overrun;
         if (lim.timed && stats.last_byte > until) return ExchangeEnd::Overrun;
 
-        if (byte == kLF) continue;
-        if (byte == kCR) {
+        if (Frame(byte, &partial) == Framed::LineEnd) {
             if (lim.first_line_only) return ExchangeEnd::LineEnd;
             cost += kLineCost;
             if (cost > lim.bytes) return ExchangeEnd::Overrun;
             on_line(partial);
             partial.clear();
             ++lines;
-            continue;
         }
-        partial.push_back(static_cast<char>(byte));
     }
 }
 
@@ -178,6 +173,13 @@ void SetExchangeBounds(const ExchangeBounds& bounds) {
 ExchangeBounds GetExchangeBounds() {
     std::lock_guard<std::mutex> lock(bounds_mutex());
     return bounds_value();
+}
+
+Framed Frame(unsigned char byte, std::string* line) {
+    if (byte == 0x0A) return Framed::Dropped;
+    if (byte == 0x0D) return Framed::LineEnd;
+    line->push_back(static_cast<char>(byte));
+    return Framed::Kept;
 }
 
 void StopExchanges(bool on) { g_stop.store(on, std::memory_order_release); }

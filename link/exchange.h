@@ -61,6 +61,12 @@ enum class ExchangeEnd {
     Stopped,      // StopExchanges(true) ended it
 };
 
+// The framing of a reply, one byte at a time: a line feed is dropped, a
+// carriage return ends the line gathered in *line, and every other byte is
+// added to it.
+enum class Framed { Dropped, LineEnd, Kept };
+Framed Frame(unsigned char byte, std::string* line);
+
 // Limits that keep a device that never falls silent from holding the caller
 // forever. Defaults: see exchange.cpp.
 struct ExchangeBounds {
