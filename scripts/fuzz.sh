@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes everything the program reads from outside: builds each target of
-# tests/fuzz with clang, libFuzzer, AddressSanitizer and
+# fuzz/ with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer (build/fuzz), and runs each for SECONDS (default
 # 60), starting from its corpus in tests/fuzz/corpus. What a run finds is in
 # build/fuzz/found/NAME (crash-*, the input that broke a property); the inputs
@@ -40,7 +40,7 @@ for t in "${targets[@]}"; do
   start=$(date +%s)
   echo "=== $t: at most $seconds s"
   # Messages of the code under test (krx3's usage texts) go nowhere.
-  if ! build/fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -runs="$runs" -close_fd_mask=2 -print_final_stats=1 \
+  if ! build/fuzz/fuzz/"$t" -max_total_time="$seconds" -runs="$runs" -close_fd_mask=2 -print_final_stats=1 \
       -artifact_prefix="build/fuzz/found/$t/" "build/fuzz/corpus/$t" "tests/fuzz/corpus/$t" \
       2>"build/fuzz/$t.log"; then
     status=1
