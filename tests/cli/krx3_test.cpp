@@ -52,9 +52,13 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"EBQNYWG", "EBQOCEZ", {"first log", "x"}},
     });
     // A device that never answers, one that hangs up in the middle of a log
-    // of 2017-06-16 00:00:00, and one that keeps a log it is told to delete.
+    // of 2017-06-16 00:00:00, one that keeps a log it is told to delete, one
+    // that sends no line of its log; one that hangs up at once, one in its
+    // listing's second line ("ok" answers take 3 bytes, a listing's line 16),
+    // and one in its reply to a delete it carried out.
     krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000)),
-        stuck({{"EBQNYWG", "EBQOCEZ", {"first log", "x"}}});
+        stuck({{"EBQNYWG", "EBQOCEZ", {"first log", "x"}}}), empty({krx3sim::Log{"EBQNYWG", "EBQOCEZ", {}}}),
+        mute(krx3sim::SampleLogs(1, 1)), cut_list(krx3sim::SampleLogs(3, 1)), drops(stuck.Logs());
     krx3sim::Behaviour b;
     b.keep_on_delete = true;
     stuck.SetBehaviour(b);
@@ -64,12 +68,18 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     b = {};
     b.close_after_bytes = 600;
     cut.SetBehaviour(b);
+    b.del_reply = std::string(40, 'd');
+    for (const auto& [device, after] : {std::pair{&mute, 0L}, std::pair{&cut_list, 20L}, std::pair{&drops, 17L}}) {
+        b.close_after_bytes = after;
+        device->SetBehaviour(b);
+    }
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
     Spill(dir / "sim.reg", RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+A", sim.PortPath())));
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
-                      in = " --saved-in " + logs.string() + port;
+                      in = " --saved-in " + logs.string() + port,
+                      saved = "delete --saved-in " + logs.string() + " --port ";
     const struct {
         std::string args;
         int status;
@@ -91,7 +101,13 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"delete" + in + " EBQRKIA", 1, "differs"},
         {"delete --saved-in " + dir.string() + port + " EBQNYWG", 1, "no copy"},
         {"delete" + in + " ZZZZZZZ", 1, "lists no such log"},
-        {"delete --saved-in " + logs.string() + " --port " + stuck.PortPath() + " EBQNYWG", 1, "it is still listed"},
+        {saved + stuck.PortPath() + " EBQNYWG", 1, "it is still listed"},
+        {"pull --to " + logs.string() + " --port " + empty.PortPath() + " EBQNYWG", 1,
+         "EBQNYWG: the device sent no line"},
+        {saved + empty.PortPath() + " EBQNYWG", 1, "could not be read again"},
+        {saved + drops.PortPath() + " EBQNYWG", 1, "whether the log is gone is not known"},
+        {"list --port " + cut_list.PortPath(), 1, "was lost during the listing.\nThe list may be incomplete."},
+        {"list --port " + mute.PortPath(), 3, "was lost during the listing"},
         {"delete" + in + " EBQNYWG", 0, "EBQNYWG  deleted"},
         {"list --colour", 2, "unknown option --colour"},
         {"pull" + port, 2, "--new"},

@@ -125,7 +125,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     const std::vector<krx3sim::Log> unordered = {sample[2], sample[0], sample[1]};
     std::vector<std::string> listed;
     for (const auto& log : sample) listed.push_back(log.start_code);
-    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses;
+    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses, late;
     normal.extra_list_lines = {"fs: 3 files", std::string("\x01junk", 5)};
     silent.silent = true;
     hangs_in_log.close_after_bytes = 200;
@@ -133,6 +133,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     endless.endless_reply = true;
     refuses.keep_on_delete = true;
     refuses.del_reply = "err: locked";
+    late.delay_before_reply = std::chrono::milliseconds(300);  // each answer after its exchange gave up
     const std::string a = sample[0].start_code, missing = "ZZZZZZZ";
     struct Case {
         const char* what;
@@ -159,6 +160,8 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
          Ending::LineLost, true, false, 1, 0},
         {"a reply cut at its bound", endless, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Cut, true,
          true, 3, 0},
+        {"a delete answered late", late, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
+         1},
         {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
          1},
         {"a stop during a log", normal,
@@ -207,9 +210,11 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     EXPECT_EQ(l.logs[0].file, file_name(l.logs[0].start));
     EXPECT_EQ(l.AfterDeleting(a), Listing::AfterDelete::StillListed);
     EXPECT_EQ(l.AfterDeleting(missing), Listing::AfterDelete::Gone);
-    Listing cut = l;
-    cut.outcome.kind = Ending::Cut;
-    EXPECT_EQ(cut.AfterDeleting(missing), Listing::AfterDelete::NotKnown);
+    for (const Ending failed : {Ending::Cut, Ending::DeviceSilent, Ending::PortNotOpened}) {
+        Listing after = l;
+        after.outcome.kind = failed;
+        EXPECT_EQ(after.AfterDeleting(missing), Listing::AfterDelete::NotKnown) << static_cast<int>(failed);
+    }
 
     // A port that does not open: the system's code and its text.
     const Outcome none = Converse([] { return Listed(ListLogs(MissingPort())); }).outcome;

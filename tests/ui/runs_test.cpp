@@ -122,6 +122,7 @@ TEST_F(RunTest, ListsOnlyLogsEarliestFirstAndEachEntryShowsItsOwnLog) {
         const char* told;  // a word of the one box shown, or nullptr: none
     } cases[] = {
         {"only lines that are not logs", {"", "OK", "FS ERROR 17"}, false, "FS ERROR 17"},
+        {"many lines that are not logs", {"", "OK", "1", "2", "3", "4", "5"}, false, "\"3\"\n    (2 more lines)"},
         {"lines that are not logs", {"", "OK", "FS ERROR 17"}, true, nullptr},
         {"an empty device", {}, false, nullptr},
     };
@@ -290,7 +291,19 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
 TEST_F(RunTest, EachFailureIsToldOnce) {
     using Button = QPushButton* TForm1::*;
     const Button kList = &TForm1::Button2, kUpload = &TForm1::Button3, kDelete = &TForm1::Button4;
-    enum Trouble { kMissingPort, kHeldPort, kSilent, kNoLines, kHangsUp, kRefuses, kRefusesMute, kUnwritable, kThrows };
+    enum Trouble {
+        kMissingPort,
+        kHeldPort,
+        kSilent,
+        kNoLines,
+        kHangsUp,
+        kHangsInListing,
+        kHangsInDelete,
+        kRefuses,
+        kRefusesMute,
+        kUnwritable,
+        kThrows
+    };
     const struct {
         const char* what;
         Button run;
@@ -305,7 +318,9 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         {"upload: silent device", kUpload, kSilent, {"$port", "did not answer"}},
         {"upload: no line for the log", kUpload, kNoLines, {"sent no line", "Nothing was saved"}},
         {"delete: silent device", kDelete, kSilent, {"did not answer", "may not have been deleted"}},
-        {"delete: the line drops", kDelete, kHangsUp, {"could not be sent", "not deleted"}},
+        {"delete: the line drops", kDelete, kHangsUp, {"could not be sent", "connection was lost", "not deleted"}},
+        {"list: the line drops in the listing", kList, kHangsInListing, {"lost during the listing", "incomplete"}},
+        {"delete: the line drops later", kDelete, kHangsInDelete, {"after the delete command", "may not have been"}},
         {"delete: refused", kDelete, kRefuses, {"did not delete", "2021_02_01_08_30_00.log", "ERR 5 cannot delete"}},
         {"delete: refused without a reply", kDelete, kRefusesMute, {"did not delete", "no immediate reply"}},
         {"upload: the save fails", kUpload, kUnwritable, {"not-a-folder", PathNotFoundReason()}},
@@ -317,6 +332,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.trouble == kHeldPort && RunningUnderWine()) continue;  // kWineSharesPorts
+        if ((c.trouble == kHangsInListing || c.trouble == kHangsInDelete) && RunningUnderWine()) continue;  // silence
         TWorker::Checkpoint = nullptr;
         Simulator sim({FirstLog(), SecondLog()});
         TForm1& w = c.run == kList ? Open() : Listed(sim);
@@ -324,8 +340,12 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         if (c.run == kList) TypePort(port);
         Behaviour b;
         b.silent = c.trouble == kSilent;
-        b.close_after_bytes = c.trouble == kHangsUp ? 0 : -1;
-        b.keep_on_delete = c.trouble == kRefuses || c.trouble == kRefusesMute;
+        // An "ok" takes 3 bytes, a listing's line 16, the refusal 20.
+        b.close_after_bytes = c.trouble == kHangsUp          ? 0
+                              : c.trouble == kHangsInListing ? 20
+                              : c.trouble == kHangsInDelete  ? 5
+                                                             : -1;
+        b.keep_on_delete = c.trouble == kRefuses || c.trouble == kRefusesMute || c.trouble == kHangsInDelete;
         b.del_reply = c.trouble == kRefusesMute ? "" : "ERR 5 cannot delete";
         sim.SetBehaviour(b);
         if (c.trouble == kNoLines) sim.SetLogs({FirstLog({}), SecondLog()});  // the listed log, now empty

@@ -1,0 +1,45 @@
+// Keeping a log in a folder: it goes into a new file; whatever stands at its
+// name stays as it was, and what was found there is told apart, with the
+// system's reason where there is one.
+#include "offload.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace {
+
+using Result = Keeping::Result;
+
+TEST(Offload, KeepsALogAsANewFileOnly) {
+    const std::vector<std::string> lines = {"first log", std::string("x\0\xE9", 3)};
+    const QByteArray bytes("first log\r\nx\0\xE9\r\n", 16);
+    enum Before { kNothing, kSame, kOther, kFolder, kNoFolder };
+    // What stands at the name before, the result, the name's bytes after
+    // (empty: no file).
+    const std::tuple<Before, Result, QByteArray> cases[] = {
+        {kNothing, Result::Saved, bytes},  {kSame, Result::AlreadyThere, bytes}, {kOther, Result::OtherContent, "kept"},
+        {kFolder, Result::Unreadable, ""}, {kNoFolder, Result::Failed, ""},
+    };
+    for (const auto& [before, result, after] : cases) {
+        SCOPED_TRACE(before);
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(before == kNoFolder ? "none/x.log" : "x.log");
+        QFile file(path);
+        if (before == kSame || before == kOther) {
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(before == kSame ? bytes : "kept") > 0);
+            file.close();
+        }
+        ASSERT_TRUE(before != kFolder || QDir(tmp.path()).mkdir("x.log"));
+        const Keeping k = KeepNew(path, lines);
+        EXPECT_EQ(k.result, result);
+        EXPECT_EQ(k.error.empty(), result != Result::Unreadable && result != Result::Failed) << k.error;
+        EXPECT_EQ(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), after);
+    }
+}
+
+}  // namespace
