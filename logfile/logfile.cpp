@@ -95,6 +95,14 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
 
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error) {
     error->clear();
+    // Only a plain file is opened: opening a FIFO waits for a writer, so a
+    // pipe standing at a log's name would hold the caller for ever.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = info.isDir() ? QStringLiteral("It is a folder, not a plain file.")
+                              : QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();

@@ -29,8 +29,9 @@ std::string WriteLogFile(const QString& path, const std::vector<std::string>& li
 std::string WriteNewLogFile(const QString& path, const std::vector<std::string>& lines, bool* existed);
 
 // True when the file at `path` holds exactly what WriteLogFile writes for
-// `lines`. False with the reason in *error when it cannot be read (*error
-// stays empty when the file differs).
+// `lines`. False with the reason in *error when it cannot be read or is no
+// plain file (a folder, a pipe: refused without being opened, so the call
+// cannot block); *error stays empty when the file differs.
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error);
 
 // Reads a .log file's lines (CR LF or LF line ends; one byte per character,

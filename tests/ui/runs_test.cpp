@@ -332,7 +332,6 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.trouble == kHeldPort && RunningUnderWine()) continue;  // kWineSharesPorts
-        if ((c.trouble == kHangsInListing || c.trouble == kHangsInDelete) && RunningUnderWine()) continue;  // silence
         TWorker::Checkpoint = nullptr;
         Simulator sim({FirstLog(), SecondLog()});
         TForm1& w = c.run == kList ? Open() : Listed(sim);
