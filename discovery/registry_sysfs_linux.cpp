@@ -127,21 +127,23 @@ bool FindUsbDevice(const fs::path& device, const fs::path& root, fs::path& usb) 
     return false;
 }
 
-std::string UsbId(const std::string& text) {
-    std::string id;
-    for (char c : text) id += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (id.size() < 4) id.insert(0, 4 - id.size(), '0');
-    return id;
-}
-
-// A key name can hold neither a backslash nor control characters.
+// A key name can hold neither a backslash nor control characters, and a
+// '+' inside a part would move the fields the scan reads from the name (the
+// serial number is the third '+'-separated one).
 std::string KeyNamePart(const std::string& text) {
     std::string out;
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
-        out += (u < 0x20 || u > 0x7E || c == '\\') ? '_' : c;
+        out += (u < 0x20 || u > 0x7E || c == '\\' || c == '+') ? '_' : c;
     }
     return out;
+}
+
+std::string UsbId(const std::string& text) {
+    std::string id;
+    for (char c : text) id += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (id.size() < 4) id.insert(0, 4 - id.size(), '0');
+    return KeyNamePart(id);
 }
 
 // The first of base + "A", "B", ..., "Z", "A2", "A3", ... that `bus` has no
