@@ -39,6 +39,7 @@ struct Limits {
     milliseconds first_wait;   // silence before the first byte that ends the reply
     milliseconds end_silence;  // silence after a byte that ends the reply
     long patient_lines;        // while fewer lines have come, kLongSilence ends the reply instead
+    milliseconds drain_silence;  // silence that ends the drain (0: its first idle read)
 };
 
 // Runs one exchange. `on_line` receives every complete line (without its CR);
@@ -59,15 +60,23 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     const int n = budget < 1 ? 1 : budget;
     unsigned char byte = 0;
 
-    // Drain what an earlier exchange left unread, up to the first silence.
+    // Drain what an earlier exchange left unread, up to the first silence
+    // (for the listing and the upload: up to kDrainSilence of it).
     {
-        const auto until = Clock::now() + bounds.drain_time;
+        const auto began = Clock::now(), until = began + bounds.drain_time;
+        auto heard = began;
         std::size_t drained = 0;
         for (;;) {
             if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
-            if (serial_os::ReadByte(h, &byte) != serial_os::Read::Byte) break;
+            const serial_os::Read r = serial_os::ReadByte(h, &byte);
+            if (r == serial_os::Read::Failed) break;
+            if (r == serial_os::Read::Idle) {
+                if (Clock::now() - heard >= lim.drain_silence) break;
+                continue;
+            }
+            heard = Clock::now();
             stats.drained = ++drained;
-            if (drained > bounds.drain_bytes || Clock::now() > until) return ExchangeEnd::Overrun;
+            if (drained > bounds.drain_bytes || heard > until) return ExchangeEnd::Overrun;
         }
     }
 
@@ -189,7 +198,8 @@ const ExchangeStats& LastExchange() { return t_stats; }
 // krx_cmd's line is a C string to its callers: it ends before a NUL byte.
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0), 0};
+    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0), 0,
+                     milliseconds(0)};
     std::string line;
     const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
     if (end) *end = e;
@@ -200,7 +210,8 @@ std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
 
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.mlt_bytes, true, b.list_time, milliseconds(2), false, kFirstByteWait, kEndSilence, 0};
+    const Limits lim{b.mlt_bytes,   true, b.list_time, milliseconds(2), false, kFirstByteWait,
+                     kEndSilence, 0,    kDrainSilence};
     std::string line;
     return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
@@ -208,8 +219,8 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
 ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
                     long expected_lines) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.slt_bytes,      false,         milliseconds(0), milliseconds(2), false,
-                     kFirstByteWait, kEndSilence, expected_lines};
+    const Limits lim{b.slt_bytes,   false,          milliseconds(0), milliseconds(2), false,
+                     kFirstByteWait, kEndSilence, expected_lines,  kDrainSilence};
     std::string line;
     int added = 0;
     return run(cmd, budget, lim, line, [&](const std::string& l) {

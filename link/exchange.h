@@ -12,7 +12,8 @@
 // counts as 1. The listing (mlt_cmd) and the upload (slt_cmd) wait longer,
 // because a real device pauses: see kFirstByteWait and kEndSilence.
 //
-// Each exchange first drains what an earlier exchange left unread, writes the
+// Each exchange first drains what an earlier exchange left unread (the
+// listing and the upload until kDrainSilence of silence), writes the
 // command in one write, pauses (10 ms in krx_cmd, 2 ms in mlt_cmd and
 // slt_cmd), and then reads byte by byte.
 //
@@ -49,6 +50,12 @@ constexpr std::chrono::milliseconds kEndSilence{260};
 // second half. 3 s keeps pauses of up to about 2.5 s inside the log, and a
 // device that stops early is still done with within a few seconds.
 constexpr std::chrono::milliseconds kLongSilence{3000};
+// Before the listing's and the upload's command, what is left of the
+// preamble is drained until the line has been silent this long: a device
+// that answers "md mach" or "fs stop" after krx_cmd gave up on it (its
+// budget is about 75 ms) would otherwise have its "ok" taken for the first
+// line of the listing or of the log.
+constexpr std::chrono::milliseconds kDrainSilence{150};
 
 
 enum class ExchangeEnd {

@@ -125,7 +125,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     const std::vector<krx3sim::Log> unordered = {sample[2], sample[0], sample[1]};
     std::vector<std::string> listed;
     for (const auto& log : sample) listed.push_back(log.start_code);
-    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses, late;
+    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses, late, slow;
     normal.extra_list_lines = {"fs: 3 files", std::string("\x01junk", 5)};
     silent.silent = true;
     hangs_in_log.close_after_bytes = 200;
@@ -134,6 +134,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     refuses.keep_on_delete = true;
     refuses.del_reply = "err: locked";
     late.delay_before_reply = std::chrono::milliseconds(300);  // each answer after its exchange gave up
+    slow.delay_before_reply = std::chrono::milliseconds(120);  // "md mach" and "fs stop" answered after krx_cmd gave up
     const std::string a = sample[0].start_code, missing = "ZZZZZZZ";
     struct Case {
         const char* what;
@@ -160,6 +161,8 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
          Ending::LineLost, true, false, 1, 0},
         {"a reply cut at its bound", endless, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Cut, true,
          true, 3, 0},
+        {"a log from a device slow to answer the preamble", slow, [&](auto p) { return Read(ReadLog(p, a, 0, {})); },
+         Ending::Done, true, true, 3, 40},
         {"a delete answered late", late, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
          1},
         {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,

@@ -216,7 +216,12 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         QFile saved(path);
         EXPECT_TRUE((saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == expected);
         for (std::string& line : got) std::replace(line.begin(), line.end(), '\0', '?');  // shown as U+FFFD
-        EXPECT_TRUE(shown == got) << "the view";
+        const auto at = std::mismatch(shown.begin(), shown.end(), got.begin(), got.end());
+        const auto text = [](const Lines& l, Lines::const_iterator i) {
+            return i == l.end() ? std::string("(none)") : QByteArray::fromStdString(*i).toHex(' ').toStdString();
+        };
+        EXPECT_TRUE(shown == got) << "the view, line " << (at.first - shown.begin()) << ": " << text(shown, at.first)
+                                  << " where the device sent " << text(got, at.second);
     }
     // Bytes above 0x7F as the system's code page has them: on Windows in
     // the Western code page 0x80 is the euro sign and 0x92 a right quote;
