@@ -38,9 +38,11 @@ Listed listDevice(const std::string& port) {
 // Ends the command at once: the port did not open or the device is not there.
 bool fatal(int status) { return status == kUsage || status == kNoAnswer; }
 
+QString folder(const std::string& dir) { return QString::fromLocal8Bit(dir.c_str()); }
+
 // A folder that exists; false after saying why not.
 bool folderExists(const std::string& dir) {
-    const QFileInfo info(QString::fromLocal8Bit(dir.c_str()));
+    const QFileInfo info(folder(dir));
     if (!info.exists()) {
         say("krx3: the folder \"" + dir + "\" does not exist.");
         return false;
@@ -51,8 +53,6 @@ bool folderExists(const std::string& dir) {
     }
     return true;
 }
-
-QString folder(const std::string& dir) { return QString::fromLocal8Bit(dir.c_str()); }
 
 std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
 
@@ -111,7 +111,7 @@ int pullCommand(const Options& o, const std::string& port) {
         }
     }
     for (const fatdss_t& e : wanted) {
-        TransferLine line(e.name, e.dur / 2);
+        TransferLine line(e.name, e.dur / kSecondsPerLine);
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
         const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
@@ -162,7 +162,7 @@ int deleteCommand(const Options& o, const std::string& port) {
     int refused = 0;
     for (const std::string& name : o.names) {
         const fatdss_t* e = l.listing.Find(name);
-        TransferLine line(name, e ? e->dur / 2 : 0);
+        TransferLine line(name, e ? e->dur / kSecondsPerLine : 0);
         const VerifiedDelete d = DeleteVerified(port, l.listing, name, folder(o.saved_in),
                                                 [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
