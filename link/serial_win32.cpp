@@ -130,19 +130,18 @@ com_handle_t Open(const std::string& port, SystemError* error) {
 
 namespace {
 
-// The calling thread's event for its overlapped calls (one I/O at a time per
-// thread), closed when the thread ends.
-struct ThreadEvent {
+// An event of one overlapped call, closed when the call is done. (One per
+// call, not one per thread: a thread-local object with a destructor is
+// what the MinGW runtime has been seen to trip over at thread exit.)
+struct CallEvent {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~ThreadEvent() {
+    ~CallEvent() {
         if (event) CloseHandle(event);
     }
+    CallEvent() = default;
+    CallEvent(const CallEvent&) = delete;
+    CallEvent& operator=(const CallEvent&) = delete;
 };
-
-HANDLE thread_event() {
-    thread_local ThreadEvent e;
-    return e.event;
-}
 
 enum class Io { Done, Failed, Late };
 
@@ -163,11 +162,9 @@ Io result(HANDLE port, OVERLAPPED* ov, DWORD* n, SystemError* error) {
 Io finish(HANDLE port, OVERLAPPED* ov, DWORD deadline_ms, DWORD* n, SystemError* error) {
     if (WaitForSingleObject(ov->hEvent, deadline_ms) != WAIT_OBJECT_0) {
         CancelIoEx(port, ov);
-        if (WaitForSingleObject(ov->hEvent, 1000) != WAIT_OBJECT_0) {
-            if (error) *error = SystemErrorOf(ERROR_TIMEOUT);
-            return Io::Failed;
-        }
-        GetOverlappedResult(port, ov, n, FALSE);
+        // The I/O still writes into `ov` and its buffer until it completes:
+        // it is waited for, never left behind.
+        GetOverlappedResult(port, ov, n, TRUE);
         return Io::Late;
     }
     return result(port, ov, n, error);
@@ -177,12 +174,12 @@ Io finish(HANDLE port, OVERLAPPED* ov, DWORD deadline_ms, DWORD* n, SystemError*
 template <class Call>
 Io overlapped(HANDLE port, DWORD deadline_ms, DWORD* n, SystemError* error, Call call) {
     OVERLAPPED ov{};
-    ov.hEvent = thread_event();
+    const CallEvent event;
+    ov.hEvent = event.event;
     if (!ov.hEvent) {
         if (error) *error = LastSystemError();
         return Io::Failed;
     }
-    ResetEvent(ov.hEvent);
     *n = 0;
     if (call(&ov)) return result(port, &ov, n, error);
     const DWORD code = GetLastError();
