@@ -9,6 +9,7 @@
 
 #include "offload.h"
 #include "present.h"
+#include "watch.h"
 #include "terminal.h"
 
 namespace {
@@ -86,7 +87,7 @@ int pullCommand(const Options& o, const std::string& port) {
     if (!folderExists(o.to)) return kUsage;
     const Listed l = listDevice(port);
     if (fatal(l.status)) return l.status;
-    const QString dir = folder(o.to);
+    const QString dir = o.by_serial ? LoggerFolder(folder(o.to), o.serial) : folder(o.to);
 
     int pulled = 0, there = 0, failed = 0;
     std::string json;
@@ -110,6 +111,7 @@ int pullCommand(const Options& o, const std::string& port) {
             result(name, "", "failed");
         }
     }
+    if (!wanted.empty() && o.by_serial) QDir().mkpath(dir);
     for (const fatdss_t& e : wanted) {
         TransferLine line(e.name, e.dur / kSecondsPerLine);
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
@@ -129,14 +131,9 @@ int pullCommand(const Options& o, const std::string& port) {
                     if (!o.json) std::printf("%s  %s  already there\n", e.name.c_str(), path.c_str());
                     break;
                 case Keeping::Result::OtherContent:
-                    say(e.name + ": \"" + path + "\" exists with other content; it was not replaced.");
-                    break;
                 case Keeping::Result::Unreadable:
-                    say(e.name + ": \"" + path + "\" exists and cannot be read (" + p.kept.error +
-                        "); it was not replaced.");
-                    break;
                 case Keeping::Result::Failed:
-                    say(e.name + ": could not be saved to \"" + path + "\": " + p.kept.error);
+                    say(KeptText(e.name, p.kept, path));
                     break;
             }
         }
@@ -168,45 +165,20 @@ int deleteCommand(const Options& o, const std::string& port) {
         line.Clear();
         const std::string path = native(d.copy);
         if (d.result == Result::NotRead) {
-            const int status = Tell(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count());
-            if (fatal(status)) return status;
+            const Told t = Judge(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count());
+            if (fatal(t.status)) {
+                say(t.text);
+                return t.status;
+            }
         }
         if (d.result == Result::Deleted || d.result == Result::StillListed || d.result == Result::NotConfirmed)
             tellListing(d.after, port);
-        switch (d.result) {
-            case Result::Deleted:
-                std::printf("%s  deleted (its copy: %s)\n", name.c_str(), path.c_str());
-                continue;
-            case Result::NotListed:
-                say(name + ": the device lists no such log; nothing was deleted.");
-                break;
-            case Result::NoCopy:
-                say(name + ": there is no copy \"" + path + "\"; the log stays on the device.");
-                break;
-            case Result::NotRead:
-                say(name + ": the log could not be read again to compare; it stays on the device.");
-                break;
-            case Result::CopyDiffers:
-                say(name + ": \"" + path + "\" differs from the log on the device; the log stays on the device.");
-                break;
-            case Result::CopyUnreadable:
-                say(name + ": \"" + path + "\" cannot be read (" + d.copy_error + "); the log stays on the device.");
-                break;
-            case Result::PortNotOpened:
-                say(OpenFailureText(port, d.deletion.outcome, "The log was not deleted."));
-                return kUsage;
-            case Result::NotSent:
-                say(name + ": the delete command could not be sent; the log was not deleted.");
-                break;
-            case Result::NotConfirmed:
-                say(name + ": the listing after the delete failed; whether the log is gone is not known.");
-                break;
-            case Result::StillListed:
-                say(name + ": the device did not delete the log; it is still listed." +
-                    (d.deletion.reply.empty() ? std::string()
-                                              : "\nIts reply to the delete command:\n" + Quoted({d.deletion.reply}, 1)));
-                break;
+        if (d.result == Result::Deleted) {
+            std::printf("%s  deleted (its copy: %s)\n", name.c_str(), path.c_str());
+            continue;
         }
+        say(NotDeletedText(name, d, port, path));
+        if (d.result == Result::PortNotOpened) return kUsage;
         ++refused;
     }
     return refused > 0 ? kFailed : kDone;

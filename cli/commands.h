@@ -8,3 +8,5 @@
 int listCommand(const Options& o, const std::string& port);
 int pullCommand(const Options& o, const std::string& port);
 int deleteCommand(const Options& o, const std::string& port);
+// Serves every adapter the scan finds as it comes, until Ctrl-C.
+int watchCommand(const Options& o);

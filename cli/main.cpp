@@ -16,16 +16,11 @@
 
 namespace {
 
-std::unique_ptr<RegistrySource> registry() {
-    const char* recorded = std::getenv("KRX3_REGISTRY");
-    return recorded && *recorded ? RecordedRegistry(recorded) : PlatformRegistry();
-}
-
 // The ports the scan finds with their adapters' serial numbers, in the order
 // the window's port box shows them; false after saying why when the ports
 // could not be read.
 bool scannedPorts(std::vector<std::pair<std::string, std::string>>* found) {
-    const PortScanResult scan = ScanPorts(*registry());
+    const PortScanResult scan = ScanMachinePorts();
     if (scan.error.Failed()) {
         say("krx3: " + ScanFailureText(scan.error));
         return false;
@@ -46,6 +41,22 @@ std::string choosePort(const Options& o) {
     if (!scannedPorts(&ports)) return std::string();
     if (ports.empty()) say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
     return ports.empty() ? std::string() : ports.front().first;
+}
+
+// The serial number of `port`'s adapter, for a folder per logger; false
+// after saying why when the scan does not find the port or its number.
+bool serialOf(const std::string& port, std::string* serial) {
+    std::vector<std::pair<std::string, std::string>> ports;
+    if (!scannedPorts(&ports)) return false;
+    const auto base = [](const std::string& p) { return p.substr(p.find_last_of("/\\") + 1); };
+    for (const auto& [name, number] : ports) {
+        if (base(name) != base(port) || number.empty()) continue;
+        *serial = number;
+        return true;
+    }
+    say("krx3: the serial number of the adapter of \"" + port +
+        "\" is not known: the scan does not find it (see \"krx3 ports\"). --by-serial needs it.");
+    return false;
 }
 
 // Each port, its adapter's serial number ("-" when it has none), and a * for
@@ -79,10 +90,12 @@ int run(int argc, char** argv) {
     Options o;
     if (const int status = parse(argc, argv, &o)) return status;
     if (o.command == "ports") return portsCommand();
+    if (o.command == "watch") return watchCommand(o);
     if (o.command != "list" && o.command != "pull" && o.command != "delete")
         return usage("unknown command \"" + o.command + "\".");
     const std::string port = choosePort(o);
     if (port.empty()) return kUsage;
+    if (o.by_serial && !serialOf(port, &o.serial)) return kUsage;
     if (o.command == "list") return listCommand(o, port);
     if (o.command == "pull") return pullCommand(o, port);
     return deleteCommand(o, port);

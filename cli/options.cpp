@@ -5,8 +5,9 @@
 const char kHelp[] =
     "usage: krx3 ports\n"
     "       krx3 list   [--port P] [--json]\n"
-    "       krx3 pull   [--port P] [--to DIR] [--json] (--new | NAME...)\n"
+    "       krx3 pull   [--port P] [--to DIR] [--by-serial] [--json] (--new | NAME...)\n"
     "       krx3 delete [--port P] --saved-in DIR NAME...\n"
+    "       krx3 watch  --to DIR [--delete-verified] [--json]\n"
     "       krx3 --help | --version\n"
     "\n"
     "Offloads the logs of a KRX3 data logger attached through its USB serial adapter.\n"
@@ -22,22 +23,35 @@ const char kHelp[] =
     "               arrive whole is not saved at all: it stays on the device; pull again.\n"
     "  delete       deletes a log from the device only after reading it again and finding\n"
     "               it equal, byte for byte, to its file in DIR; then lists to confirm\n"
+    "  watch        looks for adapters about once a second and offloads each as it is\n"
+    "               plugged in: pulls every log not yet in DIR/SERIAL (SERIAL: the\n"
+    "               adapter's serial number; the folder is made when needed) and, with\n"
+    "               --delete-verified, deletes each log whose copy there is equal, as\n"
+    "               delete does. Then a line says it is done and the adapter may be\n"
+    "               unplugged; nothing more is sent to it until it is plugged in again.\n"
+    "               Several adapters are served one after another. Runs until Ctrl-C,\n"
+    "               which abandons a transfer and keeps nothing of it.\n"
     "\n"
     "  --port P     the serial port (COM3, ttyUSB0, /dev/ttyUSB0); without it the port\n"
     "               the scan finds first\n"
-    "  --json       results as JSON\n"
+    "  --by-serial  pull into DIR/SERIAL, as watch does\n"
+    "  --json       results as JSON; for watch one object per line with an \"event\"\n"
+    "               (connected, pulled, already_there, deleted, failed, done, disconnected)\n"
     "\n"
     "Results go to standard output, messages to standard error. While a log transfers\n"
     "and standard error is a terminal, one line there shows the progress.\n"
     "\n"
     "Exit status:\n"
     "  0  everything asked was done\n"
-    "  1  a log failed or was incomplete, or a delete was refused\n"
+    "  1  a log failed or was incomplete, or a delete was refused (watch: anything failed)\n"
     "  2  a usage error, no port found, or a port that cannot be opened\n"
     "  3  the device does not answer\n"
     "\n"
     "Environment: KRX3_REGISTRY names a registry export (.reg) to scan instead of the\n"
-    "system's ports.\n";
+    "system's ports.\n"
+    "\n"
+    "Example: offload each logger as it is plugged in, one folder per logger:\n"
+    "  krx3 watch --to ~/krx3-logs --delete-verified\n";
 
 void say(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
@@ -48,6 +62,7 @@ int usage(const std::string& problem) {
 
 int parse(int argc, char** argv, Options* o) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    bool to_given = false;
     if (args.empty()) return usage("no command given.");
     o->command = args[0];
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -68,16 +83,21 @@ int parse(int argc, char** argv, Options* o) {
             *into = value;
             return !into->empty();
         };
-        const bool flag = a == "--json" || a == "--new";
+        const bool flag = a == "--json" || a == "--new" || a == "--by-serial" || a == "--delete-verified";
         if (flag && has_value) return usage("option " + a + " takes no value.");
         if (a == "--port") {
             if (!take(&o->port)) return usage("option --port needs a port.");
-        } else if (a == "--to" && o->command == "pull") {
+        } else if (a == "--to" && (o->command == "pull" || o->command == "watch")) {
+            to_given = true;
             if (!take(&o->to)) return usage("option --to needs a folder.");
         } else if (a == "--saved-in" && o->command == "delete") {
             if (!take(&o->saved_in)) return usage("option --saved-in needs a folder.");
-        } else if (a == "--json" && (o->command == "list" || o->command == "pull")) {
+        } else if (a == "--json" && (o->command == "list" || o->command == "pull" || o->command == "watch")) {
             o->json = true;
+        } else if (a == "--by-serial" && o->command == "pull") {
+            o->by_serial = true;
+        } else if (a == "--delete-verified" && o->command == "watch") {
+            o->delete_verified = true;
         } else if (a == "--new" && o->command == "pull") {
             o->all_new = true;
         } else if (a.rfind("-", 0) == 0) {
@@ -91,6 +111,8 @@ int parse(int argc, char** argv, Options* o) {
     if (o->command == "pull" && o->all_new && !o->names.empty())
         return usage("pull takes either --new or names, not both.");
     if (o->command == "pull" && !o->all_new && o->names.empty()) return usage("pull needs --new or the names of logs.");
+    if (o->command == "watch" && !to_given) return usage("watch needs --to DIR.");
+    if (o->command == "watch" && !o->port.empty()) return usage("watch takes every adapter the scan finds, not --port.");
     if (o->command == "delete" && o->saved_in.empty()) return usage("delete needs --saved-in DIR.");
     if (o->command == "delete" && o->names.empty()) return usage("delete needs the names of logs.");
     return kDone;

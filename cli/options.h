@@ -16,6 +16,9 @@ struct Options {
     std::string saved_in;
     bool json = false;
     bool all_new = false;
+    bool by_serial = false;        // pull: into TO/SERIAL
+    bool delete_verified = false;  // watch
+    std::string serial;            // the adapter's serial number, for --by-serial
     std::vector<std::string> names;
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "offload.h"
 #include "session.h"
 
 // What a conversation was for.
@@ -12,9 +13,22 @@ struct Asked {
     std::string name;  // kRead: the log's name
 };
 
-// Says what `o` means for the person, on standard error, and returns the
-// exit status it leads to: kDone when the conversation went as asked.
+// What `o` means for the person (empty when there is nothing to say), and
+// the exit status it leads to: kDone when the conversation went as asked.
+struct Told {
+    int status;
+    std::string text;
+};
+Told Judge(const Outcome& o, const std::string& port, const Asked& asked, int lines = 0);
+// Says Judge's text on standard error and returns its status.
 int Tell(const Outcome& o, const std::string& port, const Asked& asked, int lines = 0);
+
+// Why a whole log was not kept (Keeping's results other than Saved and
+// AlreadyThere); `path` as shown to the person.
+std::string KeptText(const std::string& name, const Keeping& k, const std::string& path);
+// Why a verified delete did not delete (every result but Deleted).
+std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, const std::string& port,
+                           const std::string& path);
 
 // "YYYY-MM-DDThh:mm:ss".
 std::string iso(const fatdt_t& t);

@@ -1,6 +1,7 @@
-// The progress line of a transfer on standard error.
+// The console: the progress line of a transfer on standard error, and Ctrl-C.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -34,3 +35,8 @@ private:
     std::chrono::steady_clock::time_point shown_{};
     std::size_t width_ = 0;
 };
+
+// From now on Ctrl-C (and on POSIX SIGTERM) sets *flag and ends the
+// conversation in progress (StopConversations) instead of ending the
+// program, which then ends by itself, cleanly.
+void StopOnInterrupt(std::atomic<bool>* flag);

@@ -1,5 +1,31 @@
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "session.h"
 #include "terminal.h"
 
+namespace {
+
+std::atomic<bool>* g_interrupted = nullptr;
+
+// Only lock-free atomic stores: safe in a signal handler.
+void onInterrupt(int) {
+    g_interrupted->store(true);
+    StopConversations(true);
+}
+
+}  // namespace
+
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void StopOnInterrupt(std::atomic<bool>* flag) {
+    g_interrupted = flag;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}

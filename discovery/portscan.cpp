@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 
 namespace {
 
@@ -107,3 +109,16 @@ PortScanResult ScanPorts(RegistrySource& source) {
 }
 
 std::string ScanFailureText(const SystemError& e) { return "The serial ports could not be read: " + e.text; }
+
+PortScanResult ScanMachinePorts() {
+    const char* recorded = std::getenv("KRX3_REGISTRY");
+    if (!recorded || !*recorded) return ScanPorts(*PlatformRegistry());
+    try {
+        return ScanPorts(*RecordedRegistry(recorded));
+    } catch (const std::exception& e) {
+        PortScanResult failed;
+        failed.error.code = -1;
+        failed.error.text = e.what();
+        return failed;
+    }
+}

@@ -34,3 +34,10 @@ PortScanResult ScanPorts(RegistrySource& source);
 
 // What a person is told when the scan met a read failure.
 std::string ScanFailureText(const SystemError& e);
+
+// The scan of this machine: of the registry export that the environment
+// variable KRX3_REGISTRY names, when it names one (a demonstration, a test,
+// a machine recorded elsewhere), otherwise of PlatformRegistry(). An export
+// that cannot be read or is not one comes back as the scan's error, with
+// no ports.
+PortScanResult ScanMachinePorts();

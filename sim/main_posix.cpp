@@ -1,4 +1,5 @@
 // krx3-sim: a simulated KRX3 on a pseudo-terminal, to run beside the tool.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -7,11 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "control.h"
+#include "recorded_export.h"
 #include "simulator.h"
 
 namespace {
@@ -34,6 +39,11 @@ void usage(const char* argv0) {
                  "  --junk TEXT   a listing line that is not a log (may be repeated)\n"
                  "  --refuse      answer \"fs del\" with an error and keep the log\n"
                  "  --silent      answer nothing\n"
+                 "  --devices N   N loggers at once, each on a port of its own (default 1)\n"
+                 "  --registry FILE  write a registry export naming each logger's port and\n"
+                 "                its adapter's serial number (KRX3SIM1, ...), for KRX3_REGISTRY\n"
+                 "  --stagger S   each logger after the first appears in that export S seconds\n"
+                 "                after the one before, as if plugged in one after another\n"
                  "usage: %s --control FILE [--com-links DIR]\n"
                  "  --control FILE   serve simulators to other programs on the loopback\n"
                  "                   interface, and write its address into FILE\n"
@@ -48,6 +58,21 @@ bool number(const char* text, long* out) {
     if (!end || *end != '\0' || v < 0) return false;
     *out = v;
     return true;
+}
+
+// The export naming the first `shown` loggers, written whole under a
+// temporary name and renamed, so that a reader never sees half of it.
+void writeExport(const std::string& path, const std::vector<std::unique_ptr<krx3sim::Simulator>>& sims,
+                 std::size_t shown) {
+    std::vector<std::string> ports;
+    std::string adapters;
+    for (std::size_t i = 0; i < shown; ++i) {
+        ports.push_back(sims[i]->PortPath());
+        adapters += RecordedAdapter("VID_0403+PID_6015+KRX3SIM" + std::to_string(i + 1) + "A", sims[i]->PortPath());
+    }
+    const std::string temporary = path + ".new";
+    std::ofstream(temporary, std::ios::binary) << RecordedExport(ports, adapters);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 std::string printable(const std::string& s) {
@@ -67,7 +92,8 @@ std::string printable(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    long logs = 5, lines = 200, delay = 0, start = 0, pause = 0;
+    long logs = 5, lines = 200, delay = 0, start = 0, pause = 0, devices = 1, stagger = 0;
+    std::string registry;
     bool paced = false, refuse = false, silent = false;
     std::vector<std::string> junk;
     std::string folder;
@@ -85,6 +111,12 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--pause" && has_value && number(argv[i + 1], &pause)) {
             ++i;
+        } else if (a == "--devices" && has_value && number(argv[i + 1], &devices) && devices >= 1 && devices <= 8) {
+            ++i;
+        } else if (a == "--stagger" && has_value && number(argv[i + 1], &stagger)) {
+            ++i;
+        } else if (a == "--registry" && has_value) {
+            registry = argv[++i];
         } else if (a == "--junk" && has_value) {
             junk.push_back(argv[++i]);
         } else if (a == "--refuse") {
@@ -113,31 +145,60 @@ int main(int argc, char** argv) {
     if (!control.address_file.empty()) return krx3sim::RunControlServer(control, g_quit);
 
     try {
-        krx3sim::Simulator sim(folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
-                                              : krx3sim::LogsFromFolder(folder));
-        krx3sim::Behaviour b;
-        b.paced = paced;
-        b.delay_before_reply = std::chrono::milliseconds(delay);
-        b.list_delay = b.read_delay = std::chrono::milliseconds(start);
-        b.pause_every_lines = pause > 0 ? 100 : 0;
-        b.pause = std::chrono::milliseconds(pause);
-        b.extra_list_lines = junk;
-        b.silent = silent;
-        if (refuse) {
-            b.keep_on_delete = true;
-            b.del_reply = "ERR 5 cannot delete";
+        std::vector<std::unique_ptr<krx3sim::Simulator>> sims;
+        for (long d = 0; d < devices; ++d) {
+            sims.push_back(std::make_unique<krx3sim::Simulator>(
+                folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
+                               : krx3sim::LogsFromFolder(folder)));
+            krx3sim::Behaviour b;
+            b.paced = paced;
+            b.delay_before_reply = std::chrono::milliseconds(delay);
+            b.list_delay = b.read_delay = std::chrono::milliseconds(start);
+            b.pause_every_lines = pause > 0 ? 100 : 0;
+            b.pause = std::chrono::milliseconds(pause);
+            b.extra_list_lines = junk;
+            b.silent = silent;
+            if (refuse) {
+                b.keep_on_delete = true;
+                b.del_reply = "ERR 5 cannot delete";
+            }
+            sims.back()->SetBehaviour(b);
         }
-        sim.SetBehaviour(b);
 
-        std::printf("KRX3 simulator ready on %s\n", sim.PortPath().c_str());
-        std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",
-                    sim.PortPath().c_str(), sim.Logs().size());
+        for (std::size_t d = 0; d < sims.size(); ++d) {
+            std::printf("KRX3 simulator ready on %s", sims[d]->PortPath().c_str());
+            if (!registry.empty()) std::printf(" (adapter serial number KRX3SIM%zu)", d + 1);
+            std::printf("\n");
+        }
+        if (registry.empty())
+            std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",
+                        sims[0]->PortPath().c_str(), sims[0]->Logs().size());
+        else
+            std::printf("%s names the port(s) for KRX3_REGISTRY; %zu log(s) on each device. Ctrl+C ends.\n",
+                        registry.c_str(), sims[0]->Logs().size());
         std::fflush(stdout);
 
-        std::size_t shown = 0;
+        const auto began = std::chrono::steady_clock::now();
+        std::size_t in_export = 0;
+        std::vector<std::size_t> shown(sims.size(), 0);
         while (!g_quit.load()) {
-            const auto commands = sim.Commands();
-            for (; shown < commands.size(); ++shown) std::printf("< %s\n", printable(commands[shown].text).c_str());
+            if (!registry.empty()) {
+                const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::steady_clock::now() - began)
+                                         .count();
+                const std::size_t due =
+                    stagger > 0 ? std::min(sims.size(), static_cast<std::size_t>(seconds / stagger) + 1) : sims.size();
+                if (due != in_export) {
+                    writeExport(registry, sims, due);
+                    in_export = due;
+                }
+            }
+            for (std::size_t d = 0; d < sims.size(); ++d) {
+                const auto commands = sims[d]->Commands();
+                for (; shown[d] < commands.size(); ++shown[d])
+                    std::printf("%s< %s\n", sims.size() > 1 ? ("[" + std::to_string(d + 1) + "] ").c_str() : "",
+                                printable(commands[shown[d]].text).c_str());
+            }
             std::fflush(stdout);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

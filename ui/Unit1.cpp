@@ -272,11 +272,10 @@ void TForm1::ResetLogControls() {
 }
 
 void TForm1::Button1Click() {
-    std::unique_ptr<RegistrySource> source = registryFactory() ? registryFactory()() : PlatformRegistry();
     // The logs listed belong to the port they came from: a scan that
     // changes the port resets them as choosing another port does.
     const std::string before = selport;
-    const PortScanResult scan = ScanPorts(*source);
+    const PortScanResult scan = registryFactory() ? ScanPorts(*registryFactory()()) : ScanMachinePorts();
     ShowPorts(scan);
     if (selport != before) ResetLogControls();
     // The ports shown are those that could be read; the person learns that

@@ -1,5 +1,5 @@
 // A machine's serial port map and FTDI device entries as a registry export
-// (the form the port scan reads), written out for a test.
+// (the form the port scan reads), written for a test or by the simulator.
 #pragma once
 
 #include <string>

@@ -1,0 +1,170 @@
+// krx3 watch: the watch's events as lines, one per event, with the time
+// and the adapter's serial number; or as JSON Lines.
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "commands.h"
+#include "present.h"
+#include "terminal.h"
+#include "watch.h"
+
+namespace {
+
+using Kind = WatchEvent::Kind;
+
+std::string now(const char* format) {
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
+
+// What went wrong, for a Failed or ScanFailed event.
+std::string reason(const WatchEvent& e) {
+    const std::string& port = e.adapter.port;
+    const std::string name = e.log ? e.log->name : std::string();
+    if (e.kind == Kind::ScanFailed) return ScanFailureText(e.scan_error);
+    if (e.listing) return Judge(e.listing->outcome, port, Asked{Asked::kListing, ""}).text;
+    if (e.pull && !e.pull->tried)
+        return Judge(e.pull->read.outcome, port, Asked{Asked::kRead, name}, e.pull->read.lines.Count()).text;
+    if (e.pull) return KeptText(name, e.pull->kept, native(e.pull->kept.path));
+    if (e.deletion) return NotDeletedText(name, *e.deletion, port, native(e.deletion->copy));
+    return "the folder \"" + native(e.folder) + "\" could not be made.";
+}
+
+// The copy an event is about.
+std::string copyOf(const WatchEvent& e) {
+    if (e.deletion) return native(e.deletion->copy);
+    if (e.pull) return native(e.pull->kept.path);
+    return e.log ? native(CopyPath(e.folder, *e.log)) : std::string();
+}
+
+const char* jsonName(Kind k) {
+    switch (k) {
+        case Kind::Connected:
+            return "connected";
+        case Kind::Pulled:
+            return "pulled";
+        case Kind::AlreadyThere:
+            return "already_there";
+        case Kind::Deleted:
+            return "deleted";
+        case Kind::Failed:
+        case Kind::ScanFailed:
+            return "failed";
+        case Kind::Done:
+            return "done";
+        case Kind::Disconnected:
+            return "disconnected";
+    }
+    return "";
+}
+
+void printJson(const WatchEvent& e) {
+    std::string out = "{\"time\": " + jsonString(now("%Y-%m-%dT%H:%M:%S")) + ", \"event\": \"" + jsonName(e.kind) + "\"";
+    const auto field = [&](const char* key, const std::string& value) { out += std::string(", \"") + key + "\": " + value; };
+    if (e.kind != Kind::ScanFailed) {
+        field("port", jsonString(e.adapter.port));
+        field("serial", jsonString(e.adapter.serial));
+    }
+    if (e.log) field("name", jsonString(e.log->name));
+    if (e.kind == Kind::Connected || e.kind == Kind::Done) field("folder", jsonString(native(e.folder)));
+    if (e.log) field("file", jsonString(copyOf(e)));
+    if (e.kind == Kind::Pulled) field("lines", std::to_string(e.pull->read.lines.Count()));
+    if (e.kind == Kind::Failed || e.kind == Kind::ScanFailed) field("reason", jsonString(reason(e)));
+    if (e.kind == Kind::Done) {
+        field("pulled", std::to_string(e.tally.pulled));
+        field("already_there", std::to_string(e.tally.already_there));
+        field("deleted", std::to_string(e.tally.deleted));
+        field("failed", std::to_string(e.tally.failed));
+    }
+    std::printf("%s}\n", out.c_str());
+}
+
+void printText(const WatchEvent& e) {
+    std::string text;
+    const std::string name = e.log ? e.log->name : std::string();
+    switch (e.kind) {
+        case Kind::Connected:
+            text = "connected on " + e.adapter.port + "; its logs go to " + native(e.folder);
+            break;
+        case Kind::Pulled:
+            text = "pulled " + name + "  " + copyOf(e) + "  " + std::to_string(e.pull->read.lines.Count()) + " lines";
+            break;
+        case Kind::AlreadyThere:
+            text = "already there " + name + "  " + copyOf(e);
+            break;
+        case Kind::Deleted:
+            text = "deleted " + name + " (its copy: " + copyOf(e) + ")";
+            break;
+        case Kind::Failed:
+        case Kind::ScanFailed:
+            text = "failed: " + reason(e);
+            break;
+        case Kind::Done:
+            text = "done: pulled " + std::to_string(e.tally.pulled) + ", already there " +
+                   std::to_string(e.tally.already_there) + ", deleted " + std::to_string(e.tally.deleted) +
+                   ", failed " + std::to_string(e.tally.failed) + "; it may be unplugged";
+            break;
+        case Kind::Disconnected:
+            text = "disconnected";
+            break;
+    }
+    // A reason of several lines goes on, indented, under its event.
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        text.insert(at + 1, "    ");
+    const std::string who = e.kind == Kind::ScanFailed ? "scan" : e.adapter.serial.empty() ? "-" : e.adapter.serial;
+    std::printf("%s  %s  %s\n", now("%Y-%m-%d %H:%M:%S").c_str(), who.c_str(), text.c_str());
+}
+
+}  // namespace
+
+int watchCommand(const Options& o) {
+    const QFileInfo to(QString::fromLocal8Bit(o.to.c_str()));
+    if (!to.isDir()) {
+        say("krx3: \"" + o.to + "\" is not a folder.");
+        return kUsage;
+    }
+    static std::atomic<bool> stop{false};
+    StopOnInterrupt(&stop);
+
+    std::unique_ptr<TransferLine> line;
+    std::string line_of;
+    WatchOptions options;
+    options.dir = to.filePath();
+    options.delete_verified = o.delete_verified;
+    Watch watch(
+        options, [] { return ScanMachinePorts(); },
+        [&](const WatchEvent& e) {
+            line.reset();
+            (o.json ? printJson : printText)(e);
+            std::fflush(stdout);
+        },
+        [&](const fatdss_t& log, int lines, std::size_t bytes) {
+            if (!line || line_of != log.name) {
+                line = std::make_unique<TransferLine>(log.name, log.dur / kSecondsPerLine);
+                line_of = log.name;
+            }
+            line->Show(lines, bytes);
+        });
+    if (!o.json) {
+        std::printf("%s  watching for the logger's adapters; logs go to %s/SERIAL. Ctrl-C ends.\n",
+                    now("%Y-%m-%d %H:%M:%S").c_str(), native(options.dir).c_str());
+        std::fflush(stdout);
+    }
+    watch.Run(stop);
+    line.reset();
+    return watch.AnyFailed() ? kFailed : kDone;
+}

@@ -1,0 +1,104 @@
+// Offloading each logger as its adapter is plugged in: the scan is looked
+// at again and again, and an adapter that was not there at the look before
+// is served once: its logs not yet in its folder (DIR/SERIAL) are pulled,
+// and, when asked, each log whose copy there is proven equal is deleted
+// (DeleteVerified). While it stays plugged in nothing more is sent to it;
+// unplugged and plugged in again, it is served again. Adapters that appear
+// together are served one after another.
+//
+// What happens is told as events to a front end, which puts them into its
+// own words; the rules are all here.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "offload.h"
+#include "portscan.h"
+
+struct Adapter {
+    std::string port;
+    std::string serial;  // empty when the scan found none
+    bool operator<(const Adapter& o) const { return std::tie(port, serial) < std::tie(o.port, o.serial); }
+};
+
+// The folder of one logger's copies in `dir`: DIR/SERIAL, the serial number
+// with every character but letters, digits, '-', '_' and '.' replaced by
+// '_' ("no-serial" for an adapter without one; never "." or "..").
+QString LoggerFolder(const QString& dir, const std::string& serial);
+
+struct Tally {
+    int pulled = 0, already_there = 0, deleted = 0, failed = 0;
+};
+
+struct WatchEvent {
+    enum class Kind {
+        Connected,     // an adapter appeared; its offload begins
+        Pulled,        // `log` was read whole and kept (`pull`)
+        AlreadyThere,  // `log` has its copy already (`pull` when it was read to tell)
+        Deleted,       // `log` left the device after its copy proved equal (`deletion`)
+        Failed,        // one of `listing`, `pull`, `deletion`, `folder_error` says what
+        Done,          // the offload ended (`tally`); the adapter may be unplugged
+        Disconnected,  // an adapter served before is no longer there
+        ScanFailed,    // the scan met a read failure (`scan_error`); told once until it changes
+    };
+    Kind kind = Kind::Connected;
+    Adapter adapter;
+    QString folder;                            // the adapter's folder
+    const fatdss_t* log = nullptr;             // the log the event is about, if any
+    const Listing* listing = nullptr;          // Failed: the listing did not come whole
+    const Pull* pull = nullptr;                // the read and the keeping
+    const VerifiedDelete* deletion = nullptr;  // the verified delete
+    std::string folder_error;                  // Failed: the folder could not be made
+    SystemError scan_error;                    // ScanFailed
+    Tally tally;                               // Done
+};
+
+struct WatchOptions {
+    QString dir;
+    bool delete_verified = false;
+    // How long a port that appeared is tried while it does not open: the
+    // system may still be setting it up.
+    std::chrono::milliseconds open_for{5000};
+    std::chrono::milliseconds open_retry{250};
+    std::chrono::milliseconds scan_every{1000};
+};
+
+class Watch {
+public:
+    using Scan = std::function<PortScanResult()>;
+    using Sink = std::function<void(const WatchEvent&)>;
+    // Called during a read with the log and the lines and bytes so far.
+    using LogProgress = std::function<void(const fatdss_t&, int lines, std::size_t bytes)>;
+
+    Watch(WatchOptions options, Scan scan, Sink sink, LogProgress progress = {});
+
+    // Looks at the scan every scan_every until `stop` is set; a transfer in
+    // progress then ends as Stopped (StopConversations must be called with
+    // `stop`), and nothing of it is kept.
+    void Run(const std::atomic<bool>& stop);
+    // One look: tells the adapters that left and serves those that came.
+    void Look(const std::atomic<bool>& stop);
+
+    // Something failed since the watch began (a Failed or ScanFailed event).
+    bool AnyFailed() const { return any_failed_; }
+
+private:
+    // Serves one adapter; false when stopped.
+    bool Serve(const Adapter& a, const std::atomic<bool>& stop);
+    void Tell(WatchEvent e);
+
+    WatchOptions options_;
+    Scan scan_;
+    Sink sink_;
+    LogProgress progress_;
+    std::set<Adapter> present_;
+    std::string scan_failure_;
+    bool any_failed_ = false;
+};
