@@ -76,7 +76,7 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
-    Spill(dir / "sim.reg", RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+A", sim.PortPath())));
+    Spill(dir / "sim.reg", RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+SIM1A", sim.PortPath())));
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
                       in = " --saved-in " + logs.string() + port,
                       saved = "delete --saved-in " + logs.string() + " --port ";
@@ -94,6 +94,9 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
          "\"stop\": \"2017-06-15T11:36:50\", \"duration_s\": 3990, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
         {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
         {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
+        {"pull --new --by-serial --to " + logs.string(), 0, "pulled 3, already there 0",
+         "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
+        {"pull --new --by-serial" + to, 2, "serial number of the adapter", "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
         {"pull --new" + to, 0, "pulled 2, already there 1, failed 0"},
         {"pull --new" + to, 0, "pulled 0, already there 3, failed 0 (nothing new to pull)"},
         {"pull" + to + " EBQNYWG EBQRKIA", 1, "pulled 0, already there 1, failed 1"},
@@ -126,7 +129,8 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     }
     EXPECT_EQ(Slurp(logs / "2017_06_17_23_59_58.log"), std::string("c\r\nd\0\xE9\r\n\r\n", 10));
     EXPECT_EQ(Slurp(logs / "2017_06_16_08_00_00.log"), "kept\r\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 3) << "a file left beside";
+    EXPECT_EQ(Slurp(logs / "SIM1" / "2017_06_17_23_59_58.log"), Slurp(logs / "2017_06_17_23_59_58.log"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 4) << "a file left beside";
     fs::remove_all(dir);
 }
 

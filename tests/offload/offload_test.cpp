@@ -2,6 +2,7 @@
 // name stays as it was, and what was found there is told apart, with the
 // system's reason where there is one.
 #include "offload.h"
+#include "watch.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,3 +56,16 @@ TEST(Offload, KeepsALogAsANewFileOnly) {
 }
 
 }  // namespace
+
+// A serial number from the scan becomes one folder inside DIR, whatever it
+// holds: never a path out of DIR, never DIR itself.
+TEST(Offload, ALoggersFolderIsOneNameInsideTheFolder) {
+    const std::pair<std::string, QString> cases[] = {
+        {"FT5ZJ1AB", "FT5ZJ1AB"}, {"", "no-serial"},       {"..", "__"},    {".", "_"},
+        {"a/../b", "a_.._b"},     {"C:\\x y", "C__x_y"},   {"é", "__"},     {"v1.2-x_y", "v1.2-x_y"},
+    };
+    for (const auto& [serial, name] : cases) {
+        SCOPED_TRACE(serial);
+        EXPECT_EQ(LoggerFolder("/logs", serial), "/logs/" + name);
+    }
+}
