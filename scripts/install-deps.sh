@@ -12,6 +12,7 @@ packages=(
   fonts-dejavu-core
   xvfb xauth                # the tool on a virtual display, for machines without one
   desktop-file-utils dpkg-dev # the package: its desktop entry checked, its library dependencies found
+  bash-completion pkg-config  # where the package's completion goes, asked of bash-completion
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(

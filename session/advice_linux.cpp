@@ -30,5 +30,8 @@ std::string OpenFailureAdvice(const std::string& port, const SystemError& error)
 
     return path + " belongs to the group \"" + group +
            "\", and your user is not in it. Add it with\n    sudo usermod -aG " + group + " " + user +
-           "\nthen log out and log in again: the new group counts from the next login.";
+           "\nthen log out and log in again: the new group counts from the next login.\n"
+           "The tool's package (krx3-upload) also lets the person at this computer open the\n"
+           "logger's adapter without the group: with the package installed, unplug the\n"
+           "adapter and plug it in again.";
 }

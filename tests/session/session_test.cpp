@@ -245,6 +245,7 @@ TEST(OpenFailureAdvice, NamesTheNodesGroupAndTheCommandOnlyForPermissionDenied) 
     const std::string advice = OpenFailureAdvice(path, SystemError{EACCES, "Permission non accordée"});
     EXPECT_NE(advice.find("\"" + group + "\""), std::string::npos) << advice;
     EXPECT_NE(advice.find("sudo usermod -aG " + group + " "), std::string::npos) << advice;
+    EXPECT_NE(advice.find("plug it in again"), std::string::npos) << advice;
     EXPECT_EQ(OpenFailureAdvice("/dev/null", SystemErrorOf(EACCES)), "");
     EXPECT_EQ(OpenFailureAdvice(path, SystemErrorOf(ENOENT)), "");
     ::unlink(path);
