@@ -97,4 +97,21 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     EXPECT_EQ(answers.Seen().value(1), QStringLiteral("Scan Port\nThe serial ports could not be read: Not a directory"));
 #endif
+    // Without a source of its own the window scans the export KRX3_REGISTRY
+    // names, as krx3 does; a file that is no export is told.
+    TForm1::SetRegistryFactory({});
+    QTemporaryDir dir;
+    const QString reg = dir.filePath("ports.reg"), junk = dir.filePath("junk.reg");
+    QFile out(reg);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(RecordedExport({"COM3"}, kCom3).c_str()) > 0);
+    out.close();
+    ASSERT_TRUE(QFile(junk).open(QIODevice::WriteOnly));
+    qputenv("KRX3_REGISTRY", QDir::toNativeSeparators(reg).toLocal8Bit());
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_EQ(ComboItems(w.ComboBox1), QStringList{"COM3"});
+    qputenv("KRX3_REGISTRY", QDir::toNativeSeparators(junk).toLocal8Bit());
+    answers.Add(ModalAnswers::ClickOk());
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    qunsetenv("KRX3_REGISTRY");
+    EXPECT_TRUE(answers.Seen().last().contains(QStringLiteral("not a registry export"))) << answers.Seen().last().toStdString();
 }
