@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     krx3sim::Simulator sim(krx3sim::SampleLogs(1, 10));
 
     const auto run = [&](bool with_export) {
+        std::fflush(stdout);  // else the child would print what is buffered again
         const pid_t pid = ::fork();
         if (pid == 0) {
             if (with_export) ::setenv("KRX3_REGISTRY", reg.c_str(), 1);
