@@ -1,13 +1,13 @@
 // krx3 watch's cost while no adapter is there, and its time from an adapter
 // appearing in the scan to the first command the logger receives.
 //
-//   bench_watch [SECONDS]   (idle time measured; default 60)
+//   bench_watch [--sysfs] [SECONDS]   (idle time measured; default 60)
 //
 // krx3 watch runs with a recorded export (KRX3_REGISTRY) that names no port;
 // its processor time over SECONDS comes from /proc. Then the export is
 // replaced by one naming a simulated logger, and the simulator's record of
-// the first command's arrival gives the delay. With --sysfs the idle part
-// scans this machine's sysfs instead, as on a user's machine.
+// the first command's arrival gives the delay. With --sysfs, an idle run
+// that scans this machine's sysfs, as on a user's machine, comes first.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

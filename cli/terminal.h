@@ -36,7 +36,8 @@ private:
     std::size_t width_ = 0;
 };
 
-// From now on Ctrl-C (and on POSIX SIGTERM) sets *flag and ends the
+// From now on Ctrl-C (on POSIX also SIGTERM and SIGHUP; on Windows also
+// closing the console) sets *flag and ends the
 // conversation in progress (StopConversations) instead of ending the
 // program, which then ends by itself, cleanly.
 void StopOnInterrupt(std::atomic<bool>* flag);

@@ -25,7 +25,9 @@ void StopOnInterrupt(std::atomic<bool>* flag) {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = onInterrupt;
+    // A write to standard output goes on after the signal; a second signal
+    // ends the program at once, as it would have without this handler.
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &sa, nullptr);
 }

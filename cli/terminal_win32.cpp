@@ -9,9 +9,12 @@ std::atomic<bool>* g_interrupted = nullptr;
 
 // Runs on a thread of its own that the console starts.
 BOOL WINAPI onInterrupt(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     g_interrupted->store(true);
     StopConversations(true);
+    // The console window closing ends the process as soon as this returns:
+    // a transfer in progress gets the time to end (its next read, within a
+    // quarter of a second) and to close the port.
+    if (event == CTRL_CLOSE_EVENT) Sleep(2000);
     return TRUE;
 }
 

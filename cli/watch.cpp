@@ -47,7 +47,7 @@ std::string reason(const WatchEvent& e) {
 // The copy an event is about.
 std::string copyOf(const WatchEvent& e) {
     if (e.deletion) return native(e.deletion->copy);
-    if (e.pull) return native(e.pull->kept.path);
+    if (e.pull && e.pull->tried) return native(e.pull->kept.path);
     return e.log ? native(CopyPath(e.folder, *e.log)) : std::string();
 }
 

@@ -38,10 +38,8 @@ Watch::Watch(WatchOptions options, Scan scan, Sink sink, LogProgress progress)
     : options_(std::move(options)), scan_(std::move(scan)), sink_(std::move(sink)), progress_(std::move(progress)) {}
 
 void Watch::Run(const std::atomic<bool>& stop) {
-    while (!stop.load()) {
-        Look(stop);
-        Wait(options_.scan_every, stop);
-    }
+    while (!stop.load())
+        if (!Look(stop)) Wait(options_.scan_every, stop);
 }
 
 void Watch::Tell(WatchEvent e) {
@@ -49,7 +47,7 @@ void Watch::Tell(WatchEvent e) {
     sink_(e);
 }
 
-void Watch::Look(const std::atomic<bool>& stop) {
+bool Watch::Look(const std::atomic<bool>& stop) {
     const PortScanResult scan = scan_();
     if (scan.error.Failed()) {
         // The ports it lacks may only be unread: none counts as gone.
@@ -80,10 +78,15 @@ void Watch::Look(const std::atomic<bool>& stop) {
             Tell(e);
         }
     }
+    // One new adapter a look: an offload can take minutes, in which an
+    // adapter found by this scan may have been unplugged and another plugged
+    // in under its port's name. The next look scans again.
     for (const Adapter& a : now) {
-        if (stop.load()) return;
-        if (present_.insert(a).second && !Serve(a, stop)) return;
+        if (stop.load() || !present_.insert(a).second) continue;
+        Serve(a, stop);
+        return true;
     }
+    return false;
 }
 
 bool Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
@@ -159,7 +162,11 @@ bool Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
                                                     [&](int lines, std::size_t bytes) {
                                                         if (progress_) progress_(log, lines, bytes);
                                                     });
-            if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped) return false;
+            // Stopped anywhere, the log is still on the device or gone with its
+            // equal copy kept: either way nothing is lost, and nothing is told.
+            if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
+                d.after.outcome.kind == Ending::Stopped)
+                return false;
             const bool deleted = d.result == VerifiedDelete::Result::Deleted;
             ++(deleted ? tally.deleted : tally.failed);
             tell(deleted ? WatchEvent::Kind::Deleted : WatchEvent::Kind::Failed, [&](WatchEvent& e) {

@@ -83,8 +83,9 @@ public:
     // progress then ends as Stopped (StopConversations must be called with
     // `stop`), and nothing of it is kept.
     void Run(const std::atomic<bool>& stop);
-    // One look: tells the adapters that left and serves those that came.
-    void Look(const std::atomic<bool>& stop);
+    // One look: tells the adapters that left and serves the first that came;
+    // true when it served one (the next look then follows at once).
+    bool Look(const std::atomic<bool>& stop);
 
     // Something failed since the watch began (a Failed or ScanFailed event).
     bool AnyFailed() const { return any_failed_; }

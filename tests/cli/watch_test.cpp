@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -77,16 +80,23 @@ Event Parse(const std::string& line) {
 class Watching {
 public:
     Watching(const fs::path& reg, const std::vector<std::string>& args) {
+        // Everything the child needs is made before the fork: the test's
+        // simulators run threads, and after a fork only exec is safe.
+        std::vector<std::string> words{KRX3_PROGRAM, "watch"}, env{"KRX3_REGISTRY=" + reg.string()};
+        words.insert(words.end(), args.begin(), args.end());
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("KRX3_REGISTRY=", 0) != 0) env.push_back(*e);
+        std::vector<char*> argv, envp;
+        for (std::string& w : words) argv.push_back(w.data());
+        for (std::string& e : env) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
         int fds[2];
         if (::pipe(fds) != 0) throw std::runtime_error("pipe");
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
-            ::setenv("KRX3_REGISTRY", reg.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(KRX3_PROGRAM), const_cast<char*>("watch")};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(KRX3_PROGRAM, argv.data());
+            ::execve(KRX3_PROGRAM, argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -126,18 +136,20 @@ public:
         return Until([&](const std::vector<Event>&) { return Of(serial, event).size() >= n; });
     }
 
-    // Sends SIGINT and returns the exit status (-1: it did not end in time).
+    // Sends SIGINT and returns the exit status (-1: it did not end in time,
+    // and was killed); the events it told until then are all read.
     int Stop() {
         ::kill(pid_, SIGINT);
-        int raw = 0;
-        for (const auto until = Clock::now() + kBound; Clock::now() < until;) {
-            if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            }
-            ::poll(nullptr, 0, 20);
+        int raw = 0, status = -1;
+        for (const auto until = Clock::now() + kBound; status < 0 && Clock::now() < until; ::poll(nullptr, 0, 20))
+            if (::waitpid(pid_, &raw, WNOHANG) == pid_) status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        if (status < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &raw, 0);
         }
-        return -1;
+        pid_ = -1;
+        Until([](const std::vector<Event>&) { return false; });  // to the end of its output
+        return status;
     }
 
     std::vector<Event> events;
@@ -238,7 +250,23 @@ TEST(Krx3Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     EXPECT_EQ(Slurp(to / "SERIALB" / FileOf(b_log)), Bytes(b_log));
     EXPECT_TRUE(b.Logs().empty());
     EXPECT_TRUE(a.Commands().empty()) << "A was sent " << a.Commands().size() << " commands while it stayed";
+
+    // A scan that fails is told once, and the adapters it could not see are
+    // not taken for unplugged.
+    std::ofstream(reg.string() + ".new") << "not an export\n";
+    fs::rename(reg.string() + ".new", reg);
+    const auto scan_failed = [](const std::vector<Event>& events) {
+        return std::count_if(events.begin(), events.end(), [](const Event& e) {
+            return e.at("event") == "failed" && !e.count("serial") &&
+                   e.at("reason").find("The serial ports could not be read") == 0;
+        });
+    };
+    ASSERT_TRUE(w.Until([&](const std::vector<Event>& events) { return scan_failed(events) == 1; }));
+    Plug(reg, {{&a, "SERIALA"}, {&held, "HELD"}, {&b, "SERIALB"}});
     EXPECT_EQ(w.Stop(), 1) << "a failure was met";
+    EXPECT_EQ(scan_failed(w.events), 1);
+    EXPECT_EQ(w.Of("SERIALA", "disconnected").size(), 1u);
+    EXPECT_EQ(w.Of("SERIALA", "connected").size(), 2u);
 }
 
 // Ctrl-C in the middle of a log: the watch ends at once, keeps nothing of
