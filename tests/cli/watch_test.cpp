@@ -9,8 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +16,7 @@ extern char** environ;
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,46 +33,23 @@ using Event = std::map<std::string, std::string>;
 constexpr auto kBound = std::chrono::seconds(60);
 
 // One JSON object of string and integer values, as a map; empty when the
-// line is not such an object.
+// line is not such an object (the pairs put together again must give the line).
 Event Parse(const std::string& line) {
+    static const std::regex pair(R"re("(\w+)": ("((?:[^"\\]|\\.)*)"|\d+))re");
+    static const std::regex escape(R"re(\\(u00([0-9a-f]{2})|.))re");
     Event out;
-    std::size_t i = 0;
-    const auto skip = [&] {
-        while (i < line.size() && line[i] == ' ') ++i;
-    };
-    const auto string = [&](std::string* s) {
-        if (i >= line.size() || line[i++] != '"') return false;
-        for (; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] != '\\') {
-                *s += line[i];
-            } else if (++i < line.size() && line[i] == 'u' && i + 4 < line.size()) {
-                *s += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
-                i += 4;
-            } else if (i < line.size()) {
-                *s += line[i];
-            }
-        }
-        return i++ < line.size();
-    };
-    if (line.empty() || line[i++] != '{') return {};
-    for (;;) {
-        std::string key, value;
-        skip();
-        if (!string(&key)) return {};
-        skip();
-        if (i >= line.size() || line[i++] != ':') return {};
-        skip();
-        if (i < line.size() && line[i] == '"') {
-            if (!string(&value)) return {};
-        } else {
-            while (i < line.size() && line[i] >= '0' && line[i] <= '9') value += line[i++];
-            if (value.empty()) return {};
-        }
-        out[key] = value;
-        skip();
-        if (i < line.size() && line[i] == '}') return i + 1 == line.size() ? out : Event{};
-        if (i >= line.size() || line[i++] != ',') return {};
+    std::string again;
+    for (std::sregex_iterator it(line.begin(), line.end(), pair), end; it != end; ++it) {
+        again += (again.empty() ? "{" : ", ") + it->str();
+        std::string value = (*it)[3].matched ? (*it)[3].str() : (*it)[2].str(), plain;
+        std::sregex_iterator e(value.begin(), value.end(), escape), none;
+        std::size_t at = 0;
+        for (; e != none; at = static_cast<std::size_t>(e->position() + e->length()), ++e)
+            plain += value.substr(at, e->position() - at) +
+                     ((*e)[2].matched ? std::string(1, static_cast<char>(std::stoi((*e)[2], nullptr, 16))) : (*e)[1].str());
+        out[(*it)[1]] = plain + value.substr(at);
     }
+    return again + "}" == line ? out : Event{};
 }
 
 // krx3 watch running, its standard output read as JSON lines.
@@ -82,24 +58,22 @@ public:
     Watching(const fs::path& reg, const std::vector<std::string>& args) {
         // Everything the child needs is made before the fork: the test's
         // simulators run threads, and after a fork only exec is safe.
-        std::vector<std::string> words{KRX3_PROGRAM, "watch"}, env{"KRX3_REGISTRY=" + reg.string()};
+        ::setenv("KRX3_REGISTRY", reg.c_str(), 1);
+        std::vector<std::string> words{KRX3_PROGRAM, "watch"};
         words.insert(words.end(), args.begin(), args.end());
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("KRX3_REGISTRY=", 0) != 0) env.push_back(*e);
-        std::vector<char*> argv, envp;
+        std::vector<char*> argv;
         for (std::string& w : words) argv.push_back(w.data());
-        for (std::string& e : env) envp.push_back(e.data());
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
         int fds[2];
         if (::pipe(fds) != 0) throw std::runtime_error("pipe");
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
-            ::execve(KRX3_PROGRAM, argv.data(), envp.data());
+            ::execv(KRX3_PROGRAM, argv.data());
             ::_exit(127);
         }
         ::close(fds[1]);
+        ::unsetenv("KRX3_REGISTRY");
         out_ = fds[0];
     }
     ~Watching() {
