@@ -42,11 +42,6 @@ double CpuSeconds(pid_t pid) {
     return (user + sys) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path.string() + ".new") << text;
-    fs::rename(path.string() + ".new", path);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,7 +56,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("bench-watch-" + std::to_string(::getpid()));
     fs::create_directories(dir / "to");
     const fs::path reg = dir / "ports.reg";
-    Write(reg, RecordedExport({}, ""));
+    WriteWhole(reg.string(), RecordedExport({}, ""));
     krx3sim::Simulator sim(krx3sim::SampleLogs(1, 10));
 
     const auto run = [&](bool with_export) {
@@ -93,7 +88,7 @@ int main(int argc, char** argv) {
     const pid_t pid = run(true);
     idle(pid, "a recorded export");
     const auto plugged = std::chrono::steady_clock::now();
-    Write(reg, RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+BENCH1A", sim.PortPath())));
+    WriteWhole(reg.string(), RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+BENCH1A", sim.PortPath())));
     if (sim.WaitForCommands(1, std::chrono::seconds(30))) {
         const auto first = sim.Commands().front().arrived;
         std::printf("adapter in the scan to the first command: %.0f ms\n",

@@ -1,7 +1,6 @@
 #include "commands.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QString>
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 
 #include "offload.h"
 #include "present.h"
-#include "watch.h"
 #include "terminal.h"
 
 namespace {
@@ -39,24 +37,6 @@ Listed listDevice(const std::string& port) {
 // Ends the command at once: the port did not open or the device is not there.
 bool fatal(int status) { return status == kUsage || status == kNoAnswer; }
 
-QString folder(const std::string& dir) { return QString::fromLocal8Bit(dir.c_str()); }
-
-// A folder that exists; false after saying why not.
-bool folderExists(const std::string& dir) {
-    const QFileInfo info(folder(dir));
-    if (!info.exists()) {
-        say("krx3: the folder \"" + dir + "\" does not exist.");
-        return false;
-    }
-    if (!info.isDir()) {
-        say("krx3: \"" + dir + "\" is not a folder.");
-        return false;
-    }
-    return true;
-}
-
-std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
-
 }  // namespace
 
 int listCommand(const Options& o, const std::string& port) {
@@ -84,10 +64,10 @@ int listCommand(const Options& o, const std::string& port) {
 }
 
 int pullCommand(const Options& o, const std::string& port) {
-    if (!folderExists(o.to)) return kUsage;
+    if (!FolderExists(o.to)) return kUsage;
     const Listed l = listDevice(port);
     if (fatal(l.status)) return l.status;
-    const QString dir = o.by_serial ? LoggerFolder(folder(o.to), o.serial) : folder(o.to);
+    const QString dir = o.by_serial ? LoggerFolder(FromLocal(o.to), o.serial) : FromLocal(o.to);
 
     int pulled = 0, there = 0, failed = 0;
     std::string json;
@@ -113,12 +93,12 @@ int pullCommand(const Options& o, const std::string& port) {
     }
     if (!wanted.empty() && o.by_serial) QDir().mkpath(dir);
     for (const fatdss_t& e : wanted) {
-        TransferLine line(e.name, e.dur / kSecondsPerLine);
+        TransferLine line(e.name, ExpectedLines(e.dur));
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
         const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
         if (fatal(status)) return status;
-        const std::string path = native(p.kept.path);
+        const std::string path = Native(p.kept.path);
         const char* outcome = "failed";
         if (p.tried) {
             switch (p.kept.result) {
@@ -153,17 +133,17 @@ int pullCommand(const Options& o, const std::string& port) {
 
 int deleteCommand(const Options& o, const std::string& port) {
     using Result = VerifiedDelete::Result;
-    if (!folderExists(o.saved_in)) return kUsage;
+    if (!FolderExists(o.saved_in)) return kUsage;
     const Listed l = listDevice(port);
     if (l.status != kDone) return l.status;
     int refused = 0;
     for (const std::string& name : o.names) {
         const fatdss_t* e = l.listing.Find(name);
-        TransferLine line(name, e ? e->dur / kSecondsPerLine : 0);
-        const VerifiedDelete d = DeleteVerified(port, l.listing, name, folder(o.saved_in),
+        TransferLine line(name, e ? ExpectedLines(e->dur) : 0);
+        const VerifiedDelete d = DeleteVerified(port, l.listing, name, FromLocal(o.saved_in),
                                                 [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
-        const std::string path = native(d.copy);
+        const std::string path = Native(d.copy);
         if (d.result == Result::NotRead) {
             const Told t = Judge(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count());
             if (fatal(t.status)) {

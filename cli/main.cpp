@@ -34,29 +34,29 @@ bool scannedPorts(std::vector<std::pair<std::string, std::string>>* found) {
 
 const std::string kNoAdapterPort = "krx3: no port of the device's USB serial adapter was found.";
 
-// The port to use; empty (after saying why) when there is none.
-std::string choosePort(const Options& o) {
-    if (!o.port.empty()) return o.port;
+// The port to use, and with --by-serial its adapter's serial number into
+// o->serial (one scan for both); empty (after saying why) when there is none.
+std::string choosePort(Options* o) {
     std::vector<std::pair<std::string, std::string>> ports;
+    if (!o->port.empty() && !o->by_serial) return o->port;
     if (!scannedPorts(&ports)) return std::string();
-    if (ports.empty()) say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
-    return ports.empty() ? std::string() : ports.front().first;
-}
-
-// The serial number of `port`'s adapter, for a folder per logger; false
-// after saying why when the scan does not find the port or its number.
-bool serialOf(const std::string& port, std::string* serial) {
-    std::vector<std::pair<std::string, std::string>> ports;
-    if (!scannedPorts(&ports)) return false;
+    if (o->port.empty()) {
+        if (ports.empty()) {
+            say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
+            return std::string();
+        }
+        o->port = ports.front().first;
+    }
+    if (!o->by_serial) return o->port;
     const auto base = [](const std::string& p) { return p.substr(p.find_last_of("/\\") + 1); };
     for (const auto& [name, number] : ports) {
-        if (base(name) != base(port) || number.empty()) continue;
-        *serial = number;
-        return true;
+        if (base(name) != base(o->port) || number.empty()) continue;
+        o->serial = number;
+        return o->port;
     }
-    say("krx3: the serial number of the adapter of \"" + port +
+    say("krx3: the serial number of the adapter of \"" + o->port +
         "\" is not known: the scan does not find it (see \"krx3 ports\"). --by-serial needs it.");
-    return false;
+    return std::string();
 }
 
 // Each port, its adapter's serial number ("-" when it has none), and a * for
@@ -93,9 +93,8 @@ int run(int argc, char** argv) {
     if (o.command == "watch") return watchCommand(o);
     if (o.command != "list" && o.command != "pull" && o.command != "delete")
         return usage("unknown command \"" + o.command + "\".");
-    const std::string port = choosePort(o);
+    const std::string port = choosePort(&o);
     if (port.empty()) return kUsage;
-    if (o.by_serial && !serialOf(port, &o.serial)) return kUsage;
     if (o.command == "list") return listCommand(o, port);
     if (o.command == "pull") return pullCommand(o, port);
     return deleteCommand(o, port);

@@ -1,5 +1,8 @@
 #include "present.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cstdio>
 
 #include "options.h"
@@ -81,6 +84,23 @@ std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, con
                                              : "\nIts reply to the delete command:\n" + Quoted({d.deletion.reply}, 1));
     }
     return std::string();
+}
+
+QString FromLocal(const std::string& dir) { return QString::fromLocal8Bit(dir.c_str()); }
+
+std::string Native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
+
+bool FolderExists(const std::string& dir) {
+    const QFileInfo info(FromLocal(dir));
+    if (!info.exists()) {
+        say("krx3: the folder \"" + dir + "\" does not exist.");
+        return false;
+    }
+    if (!info.isDir()) {
+        say("krx3: \"" + dir + "\" is not a folder.");
+        return false;
+    }
+    return true;
 }
 
 std::string iso(const fatdt_t& t) {

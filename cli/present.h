@@ -2,6 +2,8 @@
 // and its JSON.
 #pragma once
 
+#include <QString>
+
 #include <string>
 
 #include "offload.h"
@@ -29,6 +31,12 @@ std::string KeptText(const std::string& name, const Keeping& k, const std::strin
 // Why a verified delete did not delete (every result but Deleted).
 std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, const std::string& port,
                            const std::string& path);
+
+// A folder as given on the command line, and a path as shown to the person.
+QString FromLocal(const std::string& dir);
+std::string Native(const QString& path);
+// A folder given on the command line that exists; false after saying why not.
+bool FolderExists(const std::string& dir);
 
 // "YYYY-MM-DDThh:mm:ss".
 std::string iso(const fatdt_t& t);

@@ -1,8 +1,5 @@
 // krx3 watch: the watch's events as lines, one per event, with the time
 // and the adapter's serial number; or as JSON Lines.
-#include <QDir>
-#include <QFileInfo>
-
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -29,8 +26,6 @@ std::string now(const char* format) {
     return text;
 }
 
-std::string native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
-
 // What went wrong, for a Failed or ScanFailed event.
 std::string reason(const WatchEvent& e) {
     const std::string& port = e.adapter.port;
@@ -39,16 +34,16 @@ std::string reason(const WatchEvent& e) {
     if (e.listing) return Judge(e.listing->outcome, port, Asked{Asked::kListing, ""}).text;
     if (e.pull && !e.pull->tried)
         return Judge(e.pull->read.outcome, port, Asked{Asked::kRead, name}, e.pull->read.lines.Count()).text;
-    if (e.pull) return KeptText(name, e.pull->kept, native(e.pull->kept.path));
-    if (e.deletion) return NotDeletedText(name, *e.deletion, port, native(e.deletion->copy));
-    return "the folder \"" + native(e.folder) + "\" could not be made.";
+    if (e.pull) return KeptText(name, e.pull->kept, Native(e.pull->kept.path));
+    if (e.deletion) return NotDeletedText(name, *e.deletion, port, Native(e.deletion->copy));
+    return "the folder \"" + Native(e.folder) + "\" could not be made.";
 }
 
 // The copy an event is about.
 std::string copyOf(const WatchEvent& e) {
-    if (e.deletion) return native(e.deletion->copy);
-    if (e.pull && e.pull->tried) return native(e.pull->kept.path);
-    return e.log ? native(CopyPath(e.folder, *e.log)) : std::string();
+    if (e.deletion) return Native(e.deletion->copy);
+    if (e.pull && e.pull->tried) return Native(e.pull->kept.path);
+    return e.log ? Native(CopyPath(e.folder, *e.log)) : std::string();
 }
 
 const char* jsonName(Kind k) {
@@ -80,7 +75,7 @@ void printJson(const WatchEvent& e) {
         field("serial", jsonString(e.adapter.serial));
     }
     if (e.log) field("name", jsonString(e.log->name));
-    if (e.kind == Kind::Connected || e.kind == Kind::Done) field("folder", jsonString(native(e.folder)));
+    if (e.kind == Kind::Connected || e.kind == Kind::Done) field("folder", jsonString(Native(e.folder)));
     if (e.log) field("file", jsonString(copyOf(e)));
     if (e.kind == Kind::Pulled) field("lines", std::to_string(e.pull->read.lines.Count()));
     if (e.kind == Kind::Failed || e.kind == Kind::ScanFailed) field("reason", jsonString(reason(e)));
@@ -98,7 +93,7 @@ void printText(const WatchEvent& e) {
     const std::string name = e.log ? e.log->name : std::string();
     switch (e.kind) {
         case Kind::Connected:
-            text = "connected on " + e.adapter.port + "; its logs go to " + native(e.folder);
+            text = "connected on " + e.adapter.port + "; its logs go to " + Native(e.folder);
             break;
         case Kind::Pulled:
             text = "pulled " + name + "  " + copyOf(e) + "  " + std::to_string(e.pull->read.lines.Count()) + " lines";
@@ -132,18 +127,14 @@ void printText(const WatchEvent& e) {
 }  // namespace
 
 int watchCommand(const Options& o) {
-    const QFileInfo to(QString::fromLocal8Bit(o.to.c_str()));
-    if (!to.isDir()) {
-        say("krx3: \"" + o.to + "\" is not a folder.");
-        return kUsage;
-    }
+    if (!FolderExists(o.to)) return kUsage;
     static std::atomic<bool> stop{false};
     StopOnInterrupt(&stop);
 
     std::unique_ptr<TransferLine> line;
     std::string line_of;
     WatchOptions options;
-    options.dir = to.filePath();
+    options.dir = FromLocal(o.to);
     options.delete_verified = o.delete_verified;
     Watch watch(
         options, [] { return ScanMachinePorts(); },
@@ -154,14 +145,14 @@ int watchCommand(const Options& o) {
         },
         [&](const fatdss_t& log, int lines, std::size_t bytes) {
             if (!line || line_of != log.name) {
-                line = std::make_unique<TransferLine>(log.name, log.dur / kSecondsPerLine);
+                line = std::make_unique<TransferLine>(log.name, ExpectedLines(log.dur));
                 line_of = log.name;
             }
             line->Show(lines, bytes);
         });
     if (!o.json) {
         std::printf("%s  watching for the logger's adapters; logs go to %s/SERIAL. Ctrl-C ends.\n",
-                    now("%Y-%m-%d %H:%M:%S").c_str(), native(options.dir).c_str());
+                    now("%Y-%m-%d %H:%M:%S").c_str(), Native(options.dir).c_str());
         std::fflush(stdout);
     }
     watch.Run(stop);

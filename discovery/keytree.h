@@ -56,9 +56,6 @@ private:
 // and trailing backslashes are dropped, so "" and "\" are the root itself.
 class KeyTree {
 public:
-    RegistryKey& Root() { return root_; }
-    const RegistryKey& Root() const { return root_; }
-
     // The key at `path`, or nullptr when it does not exist.
     const RegistryKey* Find(const std::string& path) const;
     // The key at `path`, adding it and every key above it that is missing.

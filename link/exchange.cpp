@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "serial.h"
 #include "serial_os.h"
@@ -28,7 +29,18 @@ ExchangeBounds& bounds_value() {
     return b;
 }
 
-thread_local ExchangeStats t_stats;
+// The last exchange of each thread, with the system's error as its code
+// alone (its text follows from the code): a thread-local object must have
+// no destructor, which is what the MinGW runtime has been seen to trip over
+// at thread exit.
+struct LastRecord {
+    bool sent;
+    std::size_t bytes, drained;
+    Clock::time_point written, last_byte, ended;
+    long error_code;
+};
+static_assert(std::is_trivially_destructible<LastRecord>::value, "a thread-local without a destructor");
+thread_local LastRecord t_last;
 
 struct Limits {
     std::size_t bytes;  // the reply's bound: bytes, plus kLineCost per line when lines are kept
@@ -46,12 +58,11 @@ struct Limits {
 // `partial` keeps the bytes of the unfinished line.
 template <class OnLine>
 ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
-    ExchangeStats& stats = t_stats;
-    stats = ExchangeStats{};
-    stats.written = stats.last_byte = stats.ended = Clock::now();
+    ExchangeStats stats;
+    stats.written = stats.last_byte = Clock::now();
     struct Finish {
         ExchangeStats& s;
-        ~Finish() { s.ended = Clock::now(); }
+        ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), s.error.code}; }
     } finish{stats};
 
     const com_handle_t h = hCom.load();
@@ -193,7 +204,17 @@ Framed Frame(unsigned char byte, std::string* line) {
 
 void StopExchanges(bool on) { g_stop.store(on, std::memory_order_release); }
 
-const ExchangeStats& LastExchange() { return t_stats; }
+ExchangeStats LastExchange() {
+    ExchangeStats s;
+    s.sent = t_last.sent;
+    s.bytes = t_last.bytes;
+    s.drained = t_last.drained;
+    s.written = t_last.written;
+    s.last_byte = t_last.last_byte;
+    s.ended = t_last.ended;
+    s.error = SystemErrorOf(t_last.error_code);
+    return s;
+}
 
 // krx_cmd's line is a C string to its callers: it ends before a NUL byte.
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {

@@ -104,7 +104,7 @@ struct ExchangeStats {
     std::chrono::steady_clock::time_point ended;      // the exchange ended
     SystemError error;                                // the failed read's or write's, when the system gave one
 };
-const ExchangeStats& LastExchange();
+ExchangeStats LastExchange();
 
 // Sends `cmd` and returns the first reply line without its carriage return,
 // or the bytes gathered when no carriage return came (possibly none).

@@ -143,16 +143,16 @@ struct CallEvent {
     CallEvent& operator=(const CallEvent&) = delete;
 };
 
-enum class Io { Done, Failed, Late };
+enum class Io { Done, Failed };
 
 // The result of a finished I/O. A read or write that ran out of its
-// time-out has moved what it could: Windows reports that as success, Wine as
-// ERROR_TIMEOUT.
+// time-out, or was cancelled, has moved what it could (*n): Windows reports
+// the time-out as success, Wine as ERROR_TIMEOUT.
 Io result(HANDLE port, OVERLAPPED* ov, DWORD* n, SystemError* error) {
     if (GetOverlappedResult(port, ov, n, FALSE)) return Io::Done;
     const DWORD code = GetLastError();
     if (code == ERROR_TIMEOUT) return Io::Done;
-    if (code == ERROR_OPERATION_ABORTED) return Io::Late;
+    if (code == ERROR_OPERATION_ABORTED) return Io::Done;
     if (error) *error = SystemErrorOf(static_cast<long>(code));
     return Io::Failed;
 }
@@ -165,7 +165,7 @@ Io finish(HANDLE port, OVERLAPPED* ov, DWORD deadline_ms, DWORD* n, SystemError*
         // The I/O still writes into `ov` and its buffer until it completes:
         // it is waited for, never left behind.
         GetOverlappedResult(port, ov, n, TRUE);
-        return Io::Late;
+        return Io::Done;
     }
     return result(port, ov, n, error);
 }

@@ -54,6 +54,16 @@ std::string writeLines(QFileDevice* file, const std::vector<std::string>& lines)
     return std::string();
 }
 
+// Only a plain file is opened: opening a FIFO waits for a writer, and a
+// device may never end. QFileInfo follows links, so a link is judged by what
+// it points at. False, with the reason, for anything else that exists.
+bool PlainOrMissing(const QFileInfo& info, QString* error) {
+    if (!info.exists() || info.isFile()) return true;
+    *error = info.isDir() ? QStringLiteral("It is a folder, not a plain file.")
+                          : QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
+    return false;
+}
+
 }  // namespace
 
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines) {
@@ -95,14 +105,7 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
 
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error) {
     error->clear();
-    // Only a plain file is opened: opening a FIFO waits for a writer, so a
-    // pipe standing at a log's name would hold the caller for ever.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *error = info.isDir() ? QStringLiteral("It is a folder, not a plain file.")
-                              : QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
-        return false;
-    }
+    if (!PlainOrMissing(QFileInfo(path), error)) return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
@@ -126,22 +129,12 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
 }
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
-    // The type is checked before the file is opened: opening a FIFO waits for
-    // a writer, and a device may never end. QFileInfo follows links, so a link
-    // is judged by what it points at.
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("The file does not exist.");
         return false;
     }
-    if (info.isDir()) {
-        *error = QStringLiteral("It is a folder, not a plain file.");
-        return false;
-    }
-    if (!info.isFile()) {
-        *error = QStringLiteral("It is not a plain file (a device, a pipe or a socket).");
-        return false;
-    }
+    if (!PlainOrMissing(info, error)) return false;
     const QString tooLarge =
         QStringLiteral("The file is larger than %1 bytes, more than any log holds.").arg(kMaxLogFileBytes);
     if (info.size() > kMaxLogFileBytes) {

@@ -9,6 +9,18 @@ QString CopyPath(const QString& dir, const fatdss_t& log) {
     return QDir(dir).filePath(QString::fromStdString(log.file));
 }
 
+QString LoggerFolder(const QString& dir, const std::string& serial) {
+    std::string name;
+    for (const char c : serial) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.';
+        name += plain ? c : '_';
+    }
+    if (name.empty()) name = "no-serial";
+    if (name == "." || name == "..") name = std::string(name.size(), '_');
+    return QDir(dir).filePath(QString::fromStdString(name));
+}
+
 std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there) {
     std::vector<fatdss_t> wanted;
     for (const fatdss_t& e : listing.logs) (QFileInfo::exists(CopyPath(dir, e)) ? *there : wanted).push_back(e);

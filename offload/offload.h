@@ -22,6 +22,11 @@
 // The path of `log`'s copy in `dir`.
 QString CopyPath(const QString& dir, const fatdss_t& log);
 
+// The folder of one logger's copies in `dir`: DIR/SERIAL, the serial number
+// with every character but letters, digits, '-', '_' and '.' replaced by
+// '_' ("no-serial" for an adapter without one; never "." or "..").
+QString LoggerFolder(const QString& dir, const std::string& serial);
+
 // The logs of `listing` that have no file in `dir` yet, earliest first; the
 // others go to *there.
 std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there);

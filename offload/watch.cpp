@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -21,18 +22,6 @@ void Wait(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
 bool Unreachable(const Outcome& o) { return o.kind == Ending::PortNotOpened || !o.answered; }
 
 }  // namespace
-
-QString LoggerFolder(const QString& dir, const std::string& serial) {
-    std::string name;
-    for (const char c : serial) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                           c == '_' || c == '.';
-        name += plain ? c : '_';
-    }
-    if (name.empty()) name = "no-serial";
-    if (name == "." || name == "..") name = std::string(name.size(), '_');
-    return QDir(dir).filePath(QString::fromStdString(name));
-}
 
 Watch::Watch(WatchOptions options, Scan scan, Sink sink, LogProgress progress)
     : options_(std::move(options)), scan_(std::move(scan)), sink_(std::move(sink)), progress_(std::move(progress)) {}
@@ -89,20 +78,33 @@ bool Watch::Look(const std::atomic<bool>& stop) {
     return false;
 }
 
-bool Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
+void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
+    using Kind = WatchEvent::Kind;
     WatchEvent base;
     base.adapter = a;
     base.folder = LoggerFolder(options_.dir, a.serial);
-    const auto tell = [&](WatchEvent::Kind kind, auto&& fill) {
+    Tally tally;
+    // Tells an event of this adapter, `fill` adding what it is about, and
+    // counts it for the adapter's Done.
+    const auto tell = [&](Kind kind, const std::function<void(WatchEvent&)>& fill) {
         WatchEvent e = base;
         e.kind = kind;
-        fill(e);
+        if (fill) fill(e);
+        int* count = kind == Kind::Pulled         ? &tally.pulled
+                     : kind == Kind::AlreadyThere ? &tally.already_there
+                     : kind == Kind::Deleted      ? &tally.deleted
+                     : kind == Kind::Failed       ? &tally.failed
+                                                  : nullptr;
+        if (count) ++*count;
+        if (kind == Kind::Done) e.tally = tally;
         Tell(e);
     };
-    const auto nothing = [](WatchEvent&) {};
-    Tally tally;
-    const auto done = [&] { tell(WatchEvent::Kind::Done, [&](WatchEvent& e) { e.tally = tally; }); };
-    tell(WatchEvent::Kind::Connected, nothing);
+    const auto progress_of = [&](const fatdss_t& log) -> Progress {
+        return [this, &log](int lines, std::size_t bytes) {
+            if (progress_) progress_(log, lines, bytes);
+        };
+    };
+    tell(Kind::Connected, {});
 
     // The port may still be being set up: it is tried for a while.
     const auto give_up = Clock::now() + options_.open_for;
@@ -111,74 +113,52 @@ bool Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         Wait(options_.open_retry, stop);
         if (!stop.load()) listing = ListLogs(a.port);
     }
-    if (listing.outcome.kind == Ending::Stopped || stop.load()) return false;
+    if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
     if (!listing.outcome.Whole()) {
-        ++tally.failed;
-        tell(WatchEvent::Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
-        done();
-        return true;
+        tell(Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
+        return tell(Kind::Done, {});
     }
 
     std::vector<fatdss_t> copied;
     std::vector<fatdss_t> wanted = NotYetIn(listing, base.folder, &copied);
-    for (const fatdss_t& log : copied) {
-        ++tally.already_there;
-        tell(WatchEvent::Kind::AlreadyThere, [&](WatchEvent& e) { e.log = &log; });
-    }
+    for (const fatdss_t& log : copied) tell(Kind::AlreadyThere, [&](WatchEvent& e) { e.log = &log; });
     if (!wanted.empty() && !QDir().mkpath(base.folder)) {
-        ++tally.failed;
-        tell(WatchEvent::Kind::Failed, [&](WatchEvent& e) { e.folder_error = "the folder could not be made"; });
-        done();
-        return true;
+        tell(Kind::Failed, [&](WatchEvent& e) { e.folder_error = "the folder could not be made"; });
+        return tell(Kind::Done, {});
     }
     for (const fatdss_t& log : wanted) {
-        const Pull p = PullLog(a.port, log, base.folder, [&](int lines, std::size_t bytes) {
-            if (progress_) progress_(log, lines, bytes);
-        });
-        if (p.read.outcome.kind == Ending::Stopped) return false;
+        const Pull p = PullLog(a.port, log, base.folder, progress_of(log));
+        if (p.read.outcome.kind == Ending::Stopped) return;
         const bool kept = p.tried && (p.kept.result == Keeping::Result::Saved ||
                                       p.kept.result == Keeping::Result::AlreadyThere);
         if (kept) copied.push_back(log);
-        const auto kind = !kept ? WatchEvent::Kind::Failed
-                          : p.kept.result == Keeping::Result::Saved ? WatchEvent::Kind::Pulled
-                                                                    : WatchEvent::Kind::AlreadyThere;
-        ++(kind == WatchEvent::Kind::Failed ? tally.failed
-           : kind == WatchEvent::Kind::Pulled ? tally.pulled
-                                              : tally.already_there);
-        tell(kind, [&](WatchEvent& e) {
-            e.log = &log;
-            e.pull = &p;
-        });
-        if (stop.load()) return false;
-        if (Unreachable(p.read.outcome)) {
-            done();
-            return true;
-        }
+        tell(!kept                                      ? Kind::Failed
+             : p.kept.result == Keeping::Result::Saved ? Kind::Pulled
+                                                       : Kind::AlreadyThere,
+             [&](WatchEvent& e) {
+                 e.log = &log;
+                 e.pull = &p;
+             });
+        if (stop.load()) return;
+        if (Unreachable(p.read.outcome)) return tell(Kind::Done, {});
     }
 
-    if (options_.delete_verified) {
-        for (const fatdss_t& log : copied) {
-            const VerifiedDelete d = DeleteVerified(a.port, listing, log.name, base.folder,
-                                                    [&](int lines, std::size_t bytes) {
-                                                        if (progress_) progress_(log, lines, bytes);
-                                                    });
-            // Stopped anywhere, the log is still on the device or gone with its
-            // equal copy kept: either way nothing is lost, and nothing is told.
-            if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
-                d.after.outcome.kind == Ending::Stopped)
-                return false;
-            const bool deleted = d.result == VerifiedDelete::Result::Deleted;
-            ++(deleted ? tally.deleted : tally.failed);
-            tell(deleted ? WatchEvent::Kind::Deleted : WatchEvent::Kind::Failed, [&](WatchEvent& e) {
-                e.log = &log;
-                e.deletion = &d;
-            });
-            if (stop.load()) return false;
-            if (d.result == VerifiedDelete::Result::PortNotOpened ||
-                (d.result == VerifiedDelete::Result::NotRead && Unreachable(d.read.outcome)))
-                break;
-        }
+    if (!options_.delete_verified) return tell(Kind::Done, {});
+    for (const fatdss_t& log : copied) {
+        const VerifiedDelete d = DeleteVerified(a.port, listing, log.name, base.folder, progress_of(log));
+        // Stopped anywhere, the log is still on the device or gone with its
+        // equal copy kept: either way nothing is lost, and nothing is told.
+        if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
+            d.after.outcome.kind == Ending::Stopped)
+            return;
+        tell(d.result == VerifiedDelete::Result::Deleted ? Kind::Deleted : Kind::Failed, [&](WatchEvent& e) {
+            e.log = &log;
+            e.deletion = &d;
+        });
+        if (stop.load()) return;
+        if (d.result == VerifiedDelete::Result::PortNotOpened ||
+            (d.result == VerifiedDelete::Result::NotRead && Unreachable(d.read.outcome)))
+            break;
     }
-    done();
-    return true;
+    tell(Kind::Done, {});
 }

@@ -28,11 +28,6 @@ struct Adapter {
     bool operator<(const Adapter& o) const { return std::tie(port, serial) < std::tie(o.port, o.serial); }
 };
 
-// The folder of one logger's copies in `dir`: DIR/SERIAL, the serial number
-// with every character but letters, digits, '-', '_' and '.' replaced by
-// '_' ("no-serial" for an adapter without one; never "." or "..").
-QString LoggerFolder(const QString& dir, const std::string& serial);
-
 struct Tally {
     int pulled = 0, already_there = 0, deleted = 0, failed = 0;
 };
@@ -91,8 +86,8 @@ public:
     bool AnyFailed() const { return any_failed_; }
 
 private:
-    // Serves one adapter; false when stopped.
-    bool Serve(const Adapter& a, const std::atomic<bool>& stop);
+    // Serves one adapter, until its offload ends or `stop` is set.
+    void Serve(const Adapter& a, const std::atomic<bool>& stop);
     void Tell(WatchEvent e);
 
     WatchOptions options_;

@@ -171,7 +171,7 @@ LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t 
                 if (lines > 0) bytes += r.lines.Get(lines - 1).size() + 1;
                 if (progress) progress(lines, bytes);
             };
-            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, shown, dur / kSecondsPerLine));
+            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, shown, ExpectedLines(dur)));
         }
     }
     r.outcome = talk.Decide(r.lines.Count() == 0);

@@ -88,17 +88,18 @@ using Progress = std::function<void(int lines, std::size_t bytes)>;
 // "fs list\r": the pause of 100 ms after opening and before the command.
 Listing ListLogs(const std::string& port, const Pause& pause = {});
 
-// "fs read NAME\r": 100 ms after opening. `dur`, the log's duration in
-// seconds from its listing, tells how many lines to expect: about one every
-// kSecondsPerLine (the progress bar's scale). A pause before that many have
-// come is waited out for longer (kLongSilence) than one after (kEndSilence):
-// a log of the expected length ends as quickly as ever, and a pause inside
-// a log does not cut it. 0: no expectation.
-LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t dur, const Progress& progress,
-                const Pause& pause = {});
-
 // A device of this kind writes about one line every 2 s of a log.
 constexpr std::uint32_t kSecondsPerLine = 2;
+// The lines a log of `dur` seconds holds, about (the progress bar's scale).
+constexpr std::uint32_t ExpectedLines(std::uint32_t dur) { return dur / kSecondsPerLine; }
+
+// "fs read NAME\r": 100 ms after opening. `dur`, the log's duration in
+// seconds from its listing, tells how many lines to expect (ExpectedLines).
+// A pause before that many have come is waited out for longer (kLongSilence)
+// than one after (kEndSilence): a log of the expected length ends as quickly
+// as ever, and a pause inside a log does not cut it. 0: no expectation.
+LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t dur, const Progress& progress,
+                const Pause& pause = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1) 500 ms after the preamble.
 Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});

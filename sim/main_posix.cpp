@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -60,8 +59,7 @@ bool number(const char* text, long* out) {
     return true;
 }
 
-// The export naming the first `shown` loggers, written whole under a
-// temporary name and renamed, so that a reader never sees half of it.
+// The export naming the first `shown` loggers.
 void writeExport(const std::string& path, const std::vector<std::unique_ptr<krx3sim::Simulator>>& sims,
                  std::size_t shown) {
     std::vector<std::string> ports;
@@ -70,9 +68,7 @@ void writeExport(const std::string& path, const std::vector<std::unique_ptr<krx3
         ports.push_back(sims[i]->PortPath());
         adapters += RecordedAdapter("VID_0403+PID_6015+KRX3SIM" + std::to_string(i + 1) + "A", sims[i]->PortPath());
     }
-    const std::string temporary = path + ".new";
-    std::ofstream(temporary, std::ios::binary) << RecordedExport(ports, adapters);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot write " + path);
+    if (!WriteWhole(path, RecordedExport(ports, adapters))) throw std::runtime_error("cannot write " + path);
 }
 
 std::string printable(const std::string& s) {

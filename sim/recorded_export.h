@@ -2,6 +2,8 @@
 // (the form the port scan reads), written for a test or by the simulator.
 #pragma once
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,4 +21,13 @@ inline std::string RecordedExport(const std::vector<std::string>& ports, const s
     for (std::size_t i = 0; i < ports.size(); ++i)
         text += "\"\\\\Device\\\\VCP" + std::to_string(i) + "\"=\"" + ports[i] + "\"\n";
     return text + "\n" + adapters;
+}
+
+// Writes an export whole: under a temporary name first, then renamed over
+// `path` (POSIX), so that a scan running meanwhile never reads half of it.
+// False when it could not.
+inline bool WriteWhole(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    if (!(std::ofstream(temporary, std::ios::binary) << text)) return false;
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }

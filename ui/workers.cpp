@@ -315,7 +315,7 @@ void TUploadLogThread::Execute() {
 
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
-            SetVal(static_cast<int>(dur_ >> 1));
+            SetVal(static_cast<int>(ExpectedLines(dur_)));
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
             LogRead r = ReadLog(

@@ -143,8 +143,7 @@ void Plug(const fs::path& reg, const std::vector<std::pair<const krx3sim::Simula
         ports.push_back(sim->PortPath());
         keys += RecordedAdapter("VID_0403+PID_6015+" + serial + "A", sim->PortPath());
     }
-    std::ofstream(reg.string() + ".new") << RecordedExport(ports, keys);
-    fs::rename(reg.string() + ".new", reg);
+    ASSERT_TRUE(WriteWhole(reg.string(), RecordedExport(ports, keys)));
 }
 
 std::string Bytes(const krx3sim::Log& log) {
@@ -227,8 +226,7 @@ TEST(Krx3Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
 
     // A scan that fails is told once, and the adapters it could not see are
     // not taken for unplugged.
-    std::ofstream(reg.string() + ".new") << "not an export\n";
-    fs::rename(reg.string() + ".new", reg);
+    ASSERT_TRUE(WriteWhole(reg.string(), "not an export\n"));
     const auto scan_failed = [](const std::vector<Event>& events) {
         return std::count_if(events.begin(), events.end(), [](const Event& e) {
             return e.at("event") == "failed" && !e.count("serial") &&
