@@ -157,6 +157,14 @@ void xfnd(std::string line, fatdss_t* entry) {
     entry->dur_s = entry->dur % 60U;
 }
 
+bool duration_known(const fatdss_t& entry) {
+    std::uint64_t start = 0, stop = 0;
+    const auto ticks = [](const fatdt_t& t, std::uint64_t* out) {
+        return fat_file_time(dos_value(t.year, t.month, t.day, t.hour, t.min, t.sec), out);
+    };
+    return ticks(entry.start, &start) && ticks(entry.stop, &stop) && stop >= start;
+}
+
 std::string entry_text(const fatdt_t& t) { return format("%04d-%02d-%02d  %02d:%02d:%02d", t); }
 
 std::string label_text(const fatdt_t& t) { return format("%04d-%02d-%02d %02d:%02d:%02d", t); }

@@ -47,6 +47,10 @@ struct fatdss_t {
 // would leave the bar useless.
 void xfnd(std::string line, fatdss_t* entry);
 
+// True when `dur` counts the seconds from start to stop: both ends are
+// valid dates and times and the stop does not lie before the start.
+bool duration_known(const fatdss_t& entry);
+
 // True for a log's name on the device: seven letters "A" to "Z".
 bool is_log_name(const std::string& word);
 

@@ -59,7 +59,6 @@ int listCommand(const Options& o, const std::string& port) {
         std::printf("%s  %s  %s  %-*s  %s\n", e.name.c_str(), label_text(e.start).c_str(), label_text(e.stop).c_str(),
                     static_cast<int>(width), duration_text(e).c_str(), e.file.c_str());
     }
-    if (logs.empty() && l.status == kDone) say("The device holds no logs.");
     return l.status;
 }
 
@@ -69,7 +68,7 @@ int pullCommand(const Options& o, const std::string& port) {
     if (fatal(l.status)) return l.status;
     const QString dir = o.by_serial ? LoggerFolder(FromLocal(o.to), o.serial) : FromLocal(o.to);
 
-    int pulled = 0, there = 0, failed = 0;
+    int pulled = 0, there = 0, failed = 0, unproven = 0;
     std::string json;
     const auto result = [&](const std::string& name, const std::string& file, const char* outcome) {
         json += std::string(json.empty() ? "[" : ",\n ") + "{\"name\": " + jsonString(name) +
@@ -93,20 +92,30 @@ int pullCommand(const Options& o, const std::string& port) {
     }
     if (!wanted.empty() && o.by_serial) QDir().mkpath(dir);
     for (const fatdss_t& e : wanted) {
-        TransferLine line(e.name, ExpectedLines(e.dur));
+        TransferLine line(e.name, static_cast<std::uint32_t>(ExpectedLines(e)));
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
         const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
         if (fatal(status)) return status;
         const std::string path = Native(p.kept.path);
+        const bool whole = p.read.outcome.Whole();
         const char* outcome = "failed";
+        if (!p.record_error.empty())
+            say(e.name + ": the folder's record could not be written (" + p.record_error +
+                "); the log will be read again next time.");
         if (p.tried) {
             switch (p.kept.result) {
                 case Keeping::Result::Saved:
-                    outcome = "pulled";
-                    if (!o.json) std::printf("%s  %s  %d lines\n", e.name.c_str(), path.c_str(), p.read.lines.Count());
+                    outcome = whole ? "pulled" : "not proven whole";
+                    if (!o.json)
+                        std::printf("%s  %s  %d lines%s\n", e.name.c_str(), path.c_str(), p.read.lines.Count(),
+                                    whole ? "" : ", not proven whole");
                     break;
                 case Keeping::Result::AlreadyThere:
+                    if (!whole) {
+                        outcome = "not proven whole";
+                        break;
+                    }
                     outcome = "already there";
                     if (!o.json) std::printf("%s  %s  already there\n", e.name.c_str(), path.c_str());
                     break;
@@ -117,18 +126,20 @@ int pullCommand(const Options& o, const std::string& port) {
                     break;
             }
         }
-        ++(outcome == std::string("pulled") ? pulled : outcome == std::string("failed") ? failed : there);
+        const std::string told = outcome;
+        ++(told == "pulled" ? pulled : told == "failed" ? failed : told == "already there" ? there : unproven);
         result(e.name, e.file, outcome);
     }
     if (o.json) std::printf("%s]\n", json.empty() ? "[" : json.c_str());
     const std::string summary = "pulled " + std::to_string(pulled) + ", already there " + std::to_string(there) +
                                 ", failed " + std::to_string(failed) +
+                                (unproven > 0 ? ", not proven whole " + std::to_string(unproven) : std::string()) +
                                 (wanted.empty() && failed == 0 ? " (nothing new to pull)" : "");
     if (o.json)
         say(summary);
     else
         std::printf("%s\n", summary.c_str());
-    return failed > 0 || l.status != kDone ? kFailed : kDone;
+    return failed > 0 || unproven > 0 || l.status != kDone ? kFailed : kDone;
 }
 
 int deleteCommand(const Options& o, const std::string& port) {
@@ -139,7 +150,7 @@ int deleteCommand(const Options& o, const std::string& port) {
     int refused = 0;
     for (const std::string& name : o.names) {
         const fatdss_t* e = l.listing.Find(name);
-        TransferLine line(name, e ? ExpectedLines(e->dur) : 0);
+        TransferLine line(name, e ? static_cast<std::uint32_t>(ExpectedLines(*e)) : 0);
         const VerifiedDelete d = DeleteVerified(port, l.listing, name, FromLocal(o.saved_in),
                                                 [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();

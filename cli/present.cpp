@@ -27,7 +27,11 @@ Told Judge(const Outcome& o, const std::string& port, const Asked& asked, int li
                                      : asked.name + ": " + broken + "\nOnly " + std::to_string(lines) +
                                            " lines arrived; nothing was saved, and the log stays on the device."};
         case Ending::NoLines:
+            if (listing) return {kDone, NothingListedText(port)};
             return {kFailed, asked.name + ": the device sent no line for this log; nothing was saved."};
+        case Ending::Short:
+        case Ending::Unended:
+            return {kFailed, UnprovenText(o, asked.name) + "\nThe log stays on the device."};
         case Ending::Stopped:
             return {kFailed, ""};
         case Ending::Done:
@@ -65,6 +69,8 @@ std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, con
             return name + ": there is no copy \"" + path + "\"; the log stays on the device.";
         case Result::NotRead: {
             const std::string why = Judge(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count()).text;
+            if (d.read.outcome.Unproven())
+                return why + "\n" + name + ": without a whole read its copy cannot be proven whole; nothing was deleted.";
             return (why.empty() ? "" : why + "\n") + name +
                    ": the log could not be read again to compare; it stays on the device.";
         }

@@ -32,7 +32,7 @@ std::string reason(const WatchEvent& e) {
     const std::string name = e.log ? e.log->name : std::string();
     if (e.kind == Kind::ScanFailed) return ScanFailureText(e.scan_error);
     if (e.listing) return Judge(e.listing->outcome, port, Asked{Asked::kListing, ""}).text;
-    if (e.pull && !e.pull->tried)
+    if (e.pull && (!e.pull->tried || e.kind == Kind::Unproven))
         return Judge(e.pull->read.outcome, port, Asked{Asked::kRead, name}, e.pull->read.lines.Count()).text;
     if (e.pull) return KeptText(name, e.pull->kept, Native(e.pull->kept.path));
     if (e.deletion) return NotDeletedText(name, *e.deletion, port, Native(e.deletion->copy));
@@ -52,6 +52,8 @@ const char* jsonName(Kind k) {
             return "connected";
         case Kind::Pulled:
             return "pulled";
+        case Kind::Unproven:
+            return "not_proven_whole";
         case Kind::AlreadyThere:
             return "already_there";
         case Kind::Deleted:
@@ -77,13 +79,16 @@ void printJson(const WatchEvent& e) {
     if (e.log) field("name", jsonString(e.log->name));
     if (e.kind == Kind::Connected || e.kind == Kind::Done) field("folder", jsonString(Native(e.folder)));
     if (e.log) field("file", jsonString(copyOf(e)));
-    if (e.kind == Kind::Pulled) field("lines", std::to_string(e.pull->read.lines.Count()));
-    if (e.kind == Kind::Failed || e.kind == Kind::ScanFailed) field("reason", jsonString(reason(e)));
+    if (e.kind == Kind::Pulled || e.kind == Kind::Unproven) field("lines", std::to_string(e.pull->read.lines.Count()));
+    if (e.kind == Kind::Unproven) field("expected_lines", std::to_string(e.pull->read.outcome.expected));
+    if (e.kind == Kind::Failed || e.kind == Kind::ScanFailed || e.kind == Kind::Unproven)
+        field("reason", jsonString(reason(e)));
     if (e.kind == Kind::Done) {
         field("pulled", std::to_string(e.tally.pulled));
         field("already_there", std::to_string(e.tally.already_there));
         field("deleted", std::to_string(e.tally.deleted));
         field("failed", std::to_string(e.tally.failed));
+        field("not_proven_whole", std::to_string(e.tally.unproven));
     }
     std::printf("%s}\n", out.c_str());
 }
@@ -98,6 +103,10 @@ void printText(const WatchEvent& e) {
         case Kind::Pulled:
             text = "pulled " + name + "  " + copyOf(e) + "  " + std::to_string(e.pull->read.lines.Count()) + " lines";
             break;
+        case Kind::Unproven:
+            text = "kept, not proven whole " + name + "  " + copyOf(e) + "  " +
+                   std::to_string(e.pull->read.lines.Count()) + " lines\n" + reason(e);
+            break;
         case Kind::AlreadyThere:
             text = "already there " + name + "  " + copyOf(e);
             break;
@@ -111,7 +120,9 @@ void printText(const WatchEvent& e) {
         case Kind::Done:
             text = "done: pulled " + std::to_string(e.tally.pulled) + ", already there " +
                    std::to_string(e.tally.already_there) + ", deleted " + std::to_string(e.tally.deleted) +
-                   ", failed " + std::to_string(e.tally.failed) + "; it may be unplugged";
+                   ", failed " + std::to_string(e.tally.failed) +
+                   (e.tally.unproven > 0 ? ", not proven whole " + std::to_string(e.tally.unproven) : std::string()) +
+                   "; it may be unplugged";
             break;
         case Kind::Disconnected:
             text = "disconnected";
@@ -145,7 +156,7 @@ int watchCommand(const Options& o) {
         },
         [&](const fatdss_t& log, int lines, std::size_t bytes) {
             if (!line || line_of != log.name) {
-                line = std::make_unique<TransferLine>(log.name, ExpectedLines(log.dur));
+                line = std::make_unique<TransferLine>(log.name, ExpectedLines(log));
                 line_of = log.name;
             }
             line->Show(lines, bytes);

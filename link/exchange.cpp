@@ -37,6 +37,7 @@ struct LastRecord {
     bool sent;
     std::size_t bytes, drained;
     Clock::time_point written, last_byte, ended;
+    bool unended;
     long error_code;
 };
 static_assert(std::is_trivially_destructible<LastRecord>::value, "a thread-local without a destructor");
@@ -62,7 +63,9 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     stats.written = stats.last_byte = Clock::now();
     struct Finish {
         ExchangeStats& s;
-        ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), s.error.code}; }
+        ~Finish() {
+            t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code};
+        }
     } finish{stats};
 
     const com_handle_t h = hCom.load();
@@ -182,6 +185,7 @@ ExchangeBounds DefaultExchangeBounds() {
     b.slt_bytes = kReplyBound;
     b.reply_time = milliseconds(10000);
     b.list_time = milliseconds(120000);
+    b.tail = kTailQuiet;
     return b;
 }
 
@@ -212,14 +216,16 @@ ExchangeStats LastExchange() {
     s.written = t_last.written;
     s.last_byte = t_last.last_byte;
     s.ended = t_last.ended;
+    s.unended = t_last.unended;
     s.error = SystemErrorOf(t_last.error_code);
     return s;
 }
 
 // krx_cmd's line is a C string to its callers: it ends before a NUL byte.
-std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end) {
+std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end, milliseconds answer_wait) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, milliseconds(0), milliseconds(0), 0,
+    const milliseconds after_bytes = answer_wait.count() > 0 ? kEndSilence : milliseconds(0);
+    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, answer_wait, after_bytes, 0,
                      milliseconds(0)};
     std::string line;
     const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
@@ -244,9 +250,45 @@ ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const
                      kFirstByteWait, kEndSilence, expected_lines,  kDrainSilence};
     std::string line;
     int added = 0;
-    return run(cmd, budget, lim, line, [&](const std::string& l) {
+    const auto add = [&](const std::string& l) {
         if (progress) progress(added);
         list.Add(l);
         ++added;
-    });
+    };
+    const ExchangeEnd end = run(cmd, budget, lim, line, add);
+    if (!line.empty() && end != ExchangeEnd::Stopped) {
+        add(line);
+        t_last.unended = true;
+    }
+    return end;
+}
+
+Tail ListenForTail(milliseconds span) {
+    Tail tail;
+    const com_handle_t h = hCom.load();
+    if (h == INVALID_COM_HANDLE) return tail;
+    const ExchangeBounds bounds = GetExchangeBounds();
+    if (span.count() < 0) span = bounds.tail;
+    const auto began = Clock::now();
+    auto heard = began;
+    unsigned char byte = 0;
+    for (;;) {
+        if (g_stop.load(std::memory_order_acquire)) {
+            tail.stopped = true;
+            break;
+        }
+        const serial_os::Read r = serial_os::ReadByte(h, &byte);
+        if (r == serial_os::Read::Failed) break;
+        const auto now = Clock::now();
+        if (r == serial_os::Read::Idle) {
+            if (now - heard >= (tail.bytes == 0 ? span : kDrainSilence)) break;
+            continue;
+        }
+        heard = now;
+        if (++tail.bytes > bounds.drain_bytes || now - began > bounds.drain_time) {
+            tail.quiet = false;
+            break;
+        }
+    }
+    return tail;
 }

@@ -56,6 +56,18 @@ constexpr std::chrono::milliseconds kLongSilence{3000};
 // budget is about 75 ms) would otherwise have its "ok" taken for the first
 // line of the listing or of the log.
 constexpr std::chrono::milliseconds kDrainSilence{150};
+// A device has been seen to answer "md mach", "fs stop" and "fs del" up to
+// 1 s late. An answer that is not waited for arrives inside the next
+// exchange and becomes a line of a listing or of a log, or ends a listing
+// before it began; so the conversations wait for each command's answer
+// line this long (krx_cmd's `answer_wait`). A quick answer still ends the
+// exchange at its carriage return.
+constexpr std::chrono::milliseconds kLateAnswer{1250};
+// A reply that ended by silence but is not known to be whole is taken as
+// ended only when the line then stays quiet this long (ListenForTail). After
+// a log's 3 s of patience, a short log so ends within about 3.3 s of its
+// last byte. (ExchangeBounds::tail; tests lengthen it.)
+constexpr std::chrono::milliseconds kTailQuiet{300};
 
 
 enum class ExchangeEnd {
@@ -85,6 +97,7 @@ struct ExchangeBounds {
     std::size_t slt_bytes;                 // slt_cmd's reply (a whole log), bytes + kLineCost a line
     std::chrono::milliseconds reply_time;  // krx_cmd's reply
     std::chrono::milliseconds list_time;   // mlt_cmd's reply; slt_cmd has none: a log may take hours
+    std::chrono::milliseconds tail;        // ListenForTail's quiet (kTailQuiet)
 };
 ExchangeBounds DefaultExchangeBounds();
 void SetExchangeBounds(const ExchangeBounds& bounds);  // tests lower them
@@ -102,13 +115,17 @@ struct ExchangeStats {
     std::chrono::steady_clock::time_point written;    // the command was out (or the exchange gave up)
     std::chrono::steady_clock::time_point last_byte;  // the last reply byte arrived (== written: none)
     std::chrono::steady_clock::time_point ended;      // the exchange ended
+    bool unended = false;                             // slt_cmd: its last line came without a line end
     SystemError error;                                // the failed read's or write's, when the system gave one
 };
 ExchangeStats LastExchange();
 
 // Sends `cmd` and returns the first reply line without its carriage return,
-// or the bytes gathered when no carriage return came (possibly none).
-std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end = nullptr);
+// or the bytes gathered when no carriage return came (possibly none). With
+// an `answer_wait`, the line is waited for that long before its first byte
+// (and kEndSilence after its last) once the idle budget is spent.
+std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end = nullptr,
+                    std::chrono::milliseconds answer_wait = std::chrono::milliseconds(0));
 
 // Sends `cmd` and adds every complete reply line to `list` in the order of
 // arrival. Bytes after the last carriage return are dropped. Ends on the
@@ -120,6 +137,21 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 // added before it): 0 for the first line, 1 for the second, and so on.
 // While fewer than `expected_lines` lines have come, the reply ends only on
 // kLongSilence after its last byte; from then on (and always with 0) on
-// kEndSilence.
+// kEndSilence. Bytes after the last carriage return are the device's data
+// too: they are added as a last line, and LastExchange().unended says so.
 ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
                     long expected_lines = 0);
+
+// What came after a reply had ended by silence.
+struct Tail {
+    std::size_t bytes = 0;  // thrown away
+    bool quiet = true;      // the line fell silent again within the drain's bounds
+    bool stopped = false;   // StopExchanges(true) ended the listening
+};
+// Listens on the line until it has been quiet for `span` (by default the
+// bounds' tail, kTailQuiet): a reply that ended by silence and is not known
+// to be whole is only taken as ended when the line stays quiet. Bytes that
+// come are thrown away up to the next kDrainSilence of silence (within the
+// drain's bounds), so that none of them reaches the next conversation as
+// its first lines.
+Tail ListenForTail(std::chrono::milliseconds span = std::chrono::milliseconds(-1));

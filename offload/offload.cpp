@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "logfile.h"
+#include "record.h"
 
 QString CopyPath(const QString& dir, const fatdss_t& log) {
     return QDir(dir).filePath(QString::fromStdString(log.file));
@@ -22,8 +23,9 @@ QString LoggerFolder(const QString& dir, const std::string& serial) {
 }
 
 std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there) {
+    const std::map<std::string, PulledCopy> record = ReadRecord(dir);
     std::vector<fatdss_t> wanted;
-    for (const fatdss_t& e : listing.logs) (QFileInfo::exists(CopyPath(dir, e)) ? *there : wanted).push_back(e);
+    for (const fatdss_t& e : listing.logs) (KnownPulled(record, dir, e) ? *there : wanted).push_back(e);
     return wanted;
 }
 
@@ -51,9 +53,13 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
 
 Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress) {
     Pull p;
-    p.read = ReadLog(port, log.name, log.dur, progress);
-    p.tried = p.read.outcome.Whole();
-    if (p.tried) p.kept = KeepNew(CopyPath(dir, log), p.read.lines.Lines());
+    p.read = ReadLog(port, log, progress);
+    p.tried = p.read.outcome.Whole() || p.read.outcome.Unproven();
+    if (!p.tried) return p;
+    p.kept = KeepNew(CopyPath(dir, log), p.read.lines.Lines());
+    if (p.read.outcome.Whole() &&
+        (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere))
+        p.record_error = RecordPulled(dir, log, p.read.outcome.lines);
     return p;
 }
 
@@ -68,7 +74,7 @@ VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, c
         d.result = Result::NoCopy;
         return d;
     }
-    d.read = ReadLog(port, name, log->dur, progress);
+    d.read = ReadLog(port, *log, progress);
     if (!d.read.outcome.Whole()) {
         d.result = Result::NotRead;
         return d;

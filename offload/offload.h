@@ -4,12 +4,17 @@
 //
 // - A log's copy is the file named as the window's save dialog proposes it
 //   (fatdss_t::file) in the folder.
-// - A log is kept only when it came whole, and as a new file: an existing
-//   file is never replaced. A file that already holds the same bytes counts
-//   as the log being there.
-// - A log is deleted from the device only after it was read again and found
-//   equal, byte for byte, to its copy; a listing after the delete confirms
-//   that it is gone.
+// - A log is kept as a new file: an existing file is never replaced. It is
+//   kept when it came whole, and also when it ended as the device ended it
+//   but is not proven whole (Outcome::Unproven): then it is told so.
+// - A log counts as there only when the folder's record (record.h) says it
+//   was pulled whole into its copy and the copy still holds those bytes. A
+//   file at its name proves nothing by itself: the log is read, and a file
+//   with the same bytes is "already there", one with other bytes a failure.
+// - A log is deleted from the device only after it was read again whole
+//   (Done: every line its duration leads to expect, each with its line end,
+//   and the line quiet after them) and found equal, byte for byte, to its
+//   copy; a listing after the delete confirms that it is gone.
 #pragma once
 
 #include <QString>
@@ -27,8 +32,9 @@ QString CopyPath(const QString& dir, const fatdss_t& log);
 // '_' ("no-serial" for an adapter without one; never "." or "..").
 QString LoggerFolder(const QString& dir, const std::string& serial);
 
-// The logs of `listing` that have no file in `dir` yet, earliest first; the
-// others go to *there.
+// The logs of `listing` that `dir`'s record does not know as pulled whole
+// into a copy that still holds their bytes, earliest first; the others go to
+// *there.
 std::vector<fatdss_t> NotYetIn(const Listing& listing, const QString& dir, std::vector<fatdss_t>* there);
 
 // How a log was kept.
@@ -49,11 +55,13 @@ struct Keeping {
 Keeping KeepNew(const QString& path, const std::vector<std::string>& lines);
 
 // One log read from the device and kept in `dir`: nothing is kept unless
-// the read came whole (read.outcome.Whole()).
+// the read came whole or Unproven(); a whole one that is kept (or found
+// already there) is written into the folder's record.
 struct Pull {
     LogRead read;
-    bool tried = false;  // the read was whole, and keeping was tried
+    bool tried = false;        // the read was whole or Unproven(), and keeping was tried
     Keeping kept;
+    std::string record_error;  // why the record could not be written, when it could not
 };
 Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress = {});
 

@@ -32,7 +32,9 @@ void Watch::Run(const std::atomic<bool>& stop) {
 }
 
 void Watch::Tell(WatchEvent e) {
-    if (e.kind == WatchEvent::Kind::Failed || e.kind == WatchEvent::Kind::ScanFailed) any_failed_ = true;
+    if (e.kind == WatchEvent::Kind::Failed || e.kind == WatchEvent::Kind::ScanFailed ||
+        e.kind == WatchEvent::Kind::Unproven)
+        any_failed_ = true;
     sink_(e);
 }
 
@@ -94,6 +96,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
                      : kind == Kind::AlreadyThere ? &tally.already_there
                      : kind == Kind::Deleted      ? &tally.deleted
                      : kind == Kind::Failed       ? &tally.failed
+                     : kind == Kind::Unproven     ? &tally.unproven
                                                   : nullptr;
         if (count) ++*count;
         if (kind == Kind::Done) e.tally = tally;
@@ -114,7 +117,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         if (!stop.load()) listing = ListLogs(a.port);
     }
     if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
-    if (!listing.outcome.Whole()) {
+    if (!listing.Complete()) {
         tell(Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
         return tell(Kind::Done, {});
     }
@@ -131,8 +134,11 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         if (p.read.outcome.kind == Ending::Stopped) return;
         const bool kept = p.tried && (p.kept.result == Keeping::Result::Saved ||
                                       p.kept.result == Keeping::Result::AlreadyThere);
-        if (kept) copied.push_back(log);
+        // Only a log read whole is ever a candidate for the delete.
+        const bool whole = p.read.outcome.Whole();
+        if (kept && whole) copied.push_back(log);
         tell(!kept                                      ? Kind::Failed
+             : !whole                                   ? Kind::Unproven
              : p.kept.result == Keeping::Result::Saved ? Kind::Pulled
                                                        : Kind::AlreadyThere,
              [&](WatchEvent& e) {

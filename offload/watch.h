@@ -30,12 +30,14 @@ struct Adapter {
 
 struct Tally {
     int pulled = 0, already_there = 0, deleted = 0, failed = 0;
+    int unproven = 0;  // kept, but not proven whole: never deleted
 };
 
 struct WatchEvent {
     enum class Kind {
         Connected,     // an adapter appeared; its offload begins
         Pulled,        // `log` was read whole and kept (`pull`)
+        Unproven,      // `log` was kept as it came, but not proven whole (`pull`): it is not deleted
         AlreadyThere,  // `log` has its copy already (`pull` when it was read to tell)
         Deleted,       // `log` left the device after its copy proved equal (`deletion`)
         Failed,        // one of `listing`, `pull`, `deletion`, `folder_error` says what
@@ -82,7 +84,8 @@ public:
     // true when it served one (the next look then follows at once).
     bool Look(const std::atomic<bool>& stop);
 
-    // Something failed since the watch began (a Failed or ScanFailed event).
+    // Something failed since the watch began (a Failed, ScanFailed or
+    // Unproven event).
     bool AnyFailed() const { return any_failed_; }
 
 private:

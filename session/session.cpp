@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "exchange.h"
@@ -38,14 +39,21 @@ public:
     bool Opened() const { return opened_; }
     void Wait(int ms) const { wait(pause_, ms); }
 
-    // "md mach", "fs stop": true when both ended normally.
+    // "md mach", "fs stop": true when both ended normally. A device that
+    // did not answer them in time may still be busy with something else
+    // (a log it is still sending, answers it owes): then the line has to be
+    // quiet for kLateAnswer before the conversation's own command, so that
+    // nothing of that becomes a line of its reply.
     bool Preamble() {
+        bool answered = true;
         for (const char* cmd : {"md mach\r", "fs stop\r"}) {
             ExchangeEnd end = ExchangeEnd::Silence;
-            krx_cmd(cmd, 2, &end);
+            krx_cmd(cmd, 2, &end, kLateAnswer);
             if (!Note(end)) return false;
+            answered = answered && end == ExchangeEnd::LineEnd;
         }
-        return true;
+        if (!answered) Listen(kLateAnswer);
+        return end_ != ExchangeEnd::Stopped;
     }
 
     // Notes the conversation's own command's exchange.
@@ -54,7 +62,14 @@ public:
         Note(end);
     }
 
-    // How it went; `no_lines` for a read that brought none.
+    // After the conversation's own reply ended by silence without proof
+    // that it is all: the line has to stay quiet (kTailQuiet) before the
+    // port closes. What comes then is thrown away, and the reply was cut.
+    void MakeSureQuiet() {
+        if (opened_ && normal(end_)) tail_ = Listen();
+    }
+
+    // How it went; `no_lines` for a reply that brought none.
     Outcome Decide(bool no_lines = false) const {
         Outcome o;
         o.answered = heard_ > 0;
@@ -85,11 +100,24 @@ public:
             case ExchangeEnd::LineEnd:
                 break;
         }
+        if (tail_ > 0) {
+            o.kind = Ending::Cut;
+            o.after_end = tail_;
+            return o;
+        }
         o.kind = !o.answered ? Ending::DeviceSilent : no_lines ? Ending::NoLines : Ending::Done;
         return o;
     }
 
 private:
+    // Listens until the line is quiet (ListenForTail); returns the bytes heard.
+    std::size_t Listen(std::chrono::milliseconds span = std::chrono::milliseconds(-1)) {
+        const Tail t = ListenForTail(span);
+        heard_ += t.bytes;
+        if (t.stopped) end_ = ExchangeEnd::Stopped;
+        return t.bytes;
+    }
+
     // Adds what an exchange heard (the drained bytes too: a late answer
     // still counts); true when it ended normally.
     bool Note(ExchangeEnd end) {
@@ -104,6 +132,7 @@ private:
     bool opened_ = false;
     bool sent_ = false;
     std::size_t heard_ = 0;
+    std::size_t tail_ = 0;
     ExchangeEnd end_ = ExchangeEnd::Silence;
     SystemError error_;
     std::string advice_;
@@ -123,7 +152,7 @@ const fatdss_t* Listing::Find(const std::string& name) const {
 }
 
 Listing::AfterDelete Listing::AfterDeleting(const std::string& name) const {
-    if (!outcome.Whole()) return AfterDelete::NotKnown;
+    if (!Complete()) return AfterDelete::NotKnown;
     return Find(name) ? AfterDelete::StillListed : AfterDelete::Gone;
 }
 
@@ -136,9 +165,10 @@ Listing ListLogs(const std::string& port, const Pause& pause) {
         if (talk.Preamble()) {
             talk.Wait(100);
             talk.Command(mlt_cmd("fs list\r", reply, 1));
+            if (reply.Count() == 0) talk.MakeSureQuiet();
         }
     }
-    l.outcome = talk.Decide();
+    l.outcome = talk.Decide(reply.Count() == 0);
     // Only logs are listed, earliest first (the codes are dates, most
     // significant letter first); what else the device said is kept apart.
     TStringList sorted;
@@ -159,9 +189,12 @@ Listing ListLogs(const std::string& port, const Pause& pause) {
     return l;
 }
 
-LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t dur, const Progress& progress,
-                const Pause& pause) {
+long ExpectedLines(const fatdss_t& log) { return duration_known(log) ? LinesOf(log.dur) : 0; }
+
+LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause) {
     LogRead r;
+    const long expected = ExpectedLines(log);
+    bool unended = false;
     Talk talk(port, pause);
     if (talk.Opened()) {
         talk.Wait(100);
@@ -171,10 +204,21 @@ LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t 
                 if (lines > 0) bytes += r.lines.Get(lines - 1).size() + 1;
                 if (progress) progress(lines, bytes);
             };
-            talk.Command(slt_cmd("fs read " + name + "\r", r.lines, 1, shown, ExpectedLines(dur)));
+            // Without a duration to count from, every pause is waited out.
+            const long patient = expected > 0 ? expected : std::numeric_limits<long>::max();
+            talk.Command(slt_cmd("fs read " + log.name + "\r", r.lines, 1, shown, patient));
+            unended = LastExchange().unended;
+            if (r.lines.Count() < patient || unended) talk.MakeSureQuiet();
         }
     }
-    r.outcome = talk.Decide(r.lines.Count() == 0);
+    Outcome& o = r.outcome;
+    o = talk.Decide(r.lines.Count() == 0);
+    o.lines = r.lines.Count();
+    o.expected = expected;
+    if (o.kind == Ending::Done && (expected == 0 || o.lines < expected))
+        o.kind = Ending::Short;
+    else if (o.kind == Ending::Done && unended)
+        o.kind = Ending::Unended;
     return r;
 }
 
@@ -184,7 +228,7 @@ Deletion DeleteLog(const std::string& port, const std::string& name, const Pause
     if (talk.Opened() && talk.Preamble()) {
         talk.Wait(500);
         ExchangeEnd end = ExchangeEnd::Silence;
-        d.reply = krx_cmd("fs del " + name + "\r", 1, &end);
+        d.reply = krx_cmd("fs del " + name + "\r", 1, &end, kLateAnswer);
         talk.Command(end);
     }
     d.outcome = talk.Decide();
@@ -209,12 +253,17 @@ std::string BrokenText(const Outcome& o, const std::string& what) {
         case Ending::LineLost:
             return "The connection to the device was lost during the " + what + ".";
         case Ending::Cut:
+            if (o.after_end > 0)
+                return "The device went on sending after a silence that was taken for the end of the " + what +
+                       "; the " + what + " is incomplete.";
             return "The device's reply did not end; the " + what + " was cut at the program's limit.";
         case Ending::Done:
         case Ending::PortNotOpened:
         case Ending::Stopped:
         case Ending::DeviceSilent:
         case Ending::NoLines:
+        case Ending::Short:
+        case Ending::Unended:
             break;
     }
     return std::string();
@@ -222,6 +271,23 @@ std::string BrokenText(const Outcome& o, const std::string& what) {
 
 std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other) {
     return "The device on " + port + " listed no log. It answered:\n" + Quoted(other);
+}
+
+std::string NothingListedText(const std::string& port) {
+    return "The device on " + port +
+           " sent no line in reply to the listing: it holds no logs, or it did not begin its listing within " +
+           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFirstByteWait).count()) + " s.";
+}
+
+std::string UnprovenText(const Outcome& o, const std::string& name) {
+    if (o.kind == Ending::Unended)
+        return "The last line of log " + name +
+               " came without its line end, so whether the device had finished it is not known.";
+    if (o.expected == 0)
+        return "The listing gives log " + name + " no duration, so whether all of its " + std::to_string(o.lines) +
+               " lines came is not known.";
+    return "Only " + std::to_string(o.lines) + " of about " + std::to_string(o.expected) + " lines of log " + name +
+           " came: the device fell silent before the end its duration leads to expect.";
 }
 
 std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines) {

@@ -4,7 +4,8 @@
 // terms a front end presents without knowing the line underneath.
 //
 // Every conversation starts with the preamble "md mach\r" and "fs stop\r"
-// (krx_cmd, idle budget 2 each) and then sends its own command. The first
+// (krx_cmd, idle budget 2 each, each answer waited for up to kLateAnswer)
+// and then sends its own command. The first
 // exchange that does not end normally ends the conversation: a device that
 // takes no command is not waited on again. The port is closed before a
 // conversation returns, also when a pause throws.
@@ -13,6 +14,7 @@
 // connection (hCom): one at a time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,14 +28,16 @@
 // How a conversation ended. Where several hold, the first in this order
 // counts: a broken connection says more than the silence that came with it.
 enum class Ending {
-    Done,           // it ran to its end and the device answered
+    Done,           // it ran to its end and the device answered; a read: the log came whole (see ReadLog)
     PortNotOpened,  // the port did not open (the system's error, and advice where known)
     Stopped,        // StopConversations ended it (the window is closing)
     LineLost,       // the connection broke (the system's error, where it gave one)
-    Cut,            // a reply did not end and was cut at its bound
+    Cut,            // a reply was cut: at its bound, or it went on after its end was taken (`after_end`)
     NotSent,        // a command could not be written: the device did not take it in time
     DeviceSilent,   // the port opened and the device sent not one byte
-    NoLines,        // a read only: the device answered, but sent no line of the log
+    NoLines,        // the device answered, but sent no line of the log (a read) or of the listing
+    Short,          // a read: fewer lines came than the log's duration leads to expect (`lines`, `expected`)
+    Unended,        // a read: as many lines came, but the last one without its line end
 };
 
 struct Outcome {
@@ -42,11 +46,18 @@ struct Outcome {
     bool sent = false;      // the conversation's own command was written
     SystemError error;      // the system's error, where one exists
     std::string advice;     // PortNotOpened: what the user can do, where that is known
+    long lines = 0;             // a read: the lines that came (a last one without its line end counted)
+    long expected = 0;          // a read: the lines its duration leads to expect; 0: no duration to count from
+    std::size_t after_end = 0;  // Cut: bytes that came after the reply had ended by silence (0: cut at its bound)
 
     // What came is all there is: Done.
     bool Whole() const { return kind == Ending::Done; }
     // The connection or a reply broke off: what came may be incomplete.
     bool Broken() const { return kind == Ending::LineLost || kind == Ending::Cut || kind == Ending::NotSent; }
+    // A read ended by silence as the device ended it, but that it is whole is
+    // not proven: what came is the device's log as far as anyone can tell, and
+    // is kept under the log's own name, but nothing is deleted on its strength.
+    bool Unproven() const { return kind == Ending::Short || kind == Ending::Unended; }
     // PortNotOpened: the system's text and the advice after it.
     std::string Reason() const;
 };
@@ -59,6 +70,9 @@ struct Listing {
     std::vector<std::string> other;      // the lines that are not logs, as they came
 
     const fatdss_t* Find(const std::string& name) const;
+    // It ended as the device ended it: Done, or NoLines (no line at all,
+    // which lists no log either).
+    bool Complete() const { return outcome.Whole() || outcome.kind == Ending::NoLines; }
 
     // What a listing made after "fs del NAME" says of that log.
     enum class AfterDelete { Gone, StillListed, NotKnown };
@@ -85,21 +99,39 @@ using Pause = std::function<void(int milliseconds)>;
 // of bytes (line ends counted) that came before it.
 using Progress = std::function<void(int lines, std::size_t bytes)>;
 
-// "fs list\r": the pause of 100 ms after opening and before the command.
+// "fs list\r": the pause of 100 ms after opening and before the command. A
+// listing that brought no line at all is NoLines when the line then stays
+// quiet (the device may hold no logs, or may not have begun in time), and
+// Cut when bytes still come.
 Listing ListLogs(const std::string& port, const Pause& pause = {});
 
-// A device of this kind writes about one line every 2 s of a log.
+// What is known of a log's length, and what is guessed.
+//
+// Known: the listing gives the log's start and stop. A device of this kind
+// writes one line every kSecondsPerLine seconds, one at the start and one at
+// the stop, so a log of `dur` seconds holds dur / 2 + 1 lines. (The progress
+// bar says the same: its maximum is dur / 2, and it is full from the line
+// whose 0-based index is that maximum.)
+//
+// Guessed: nothing on the wire marks a log's end. A read ends on silence;
+// that silence is only taken for the end once the expected lines have come
+// and the last of them ended with its line end. Any other end by silence is
+// Short or Unended, and no rule deletes a log on such a read; before the
+// port closes on one, the line has to stay quiet for kTailQuiet more, and
+// bytes that come then make it Cut.
 constexpr std::uint32_t kSecondsPerLine = 2;
-// The lines a log of `dur` seconds holds, about (the progress bar's scale).
-constexpr std::uint32_t ExpectedLines(std::uint32_t dur) { return dur / kSecondsPerLine; }
+constexpr long LinesOf(std::uint32_t dur) { return static_cast<long>(dur / kSecondsPerLine) + 1; }
+constexpr int ProgressMaximum(std::uint32_t dur) { return static_cast<int>(dur / kSecondsPerLine); }
+// The lines `log` holds, or 0 when its listing gives no duration to count
+// from (a date that is none, a stop before the start).
+long ExpectedLines(const fatdss_t& log);
 
-// "fs read NAME\r": 100 ms after opening. `dur`, the log's duration in
-// seconds from its listing, tells how many lines to expect (ExpectedLines).
-// A pause before that many have come is waited out for longer (kLongSilence)
-// than one after (kEndSilence): a log of the expected length ends as quickly
-// as ever, and a pause inside a log does not cut it. 0: no expectation.
-LogRead ReadLog(const std::string& port, const std::string& name, std::uint32_t dur, const Progress& progress,
-                const Pause& pause = {});
+// "fs read NAME\r" for `log` (its name, and its duration for the lines to
+// expect), 100 ms after opening. While fewer than the expected lines have
+// come, a pause is waited out for 3 s (kLongSilence); after them the reply
+// ends on kEndSilence: a log of the expected length ends as quickly as ever.
+// Done only as the rule above says.
+LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1) 500 ms after the preamble.
 Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});
@@ -119,6 +151,11 @@ std::string NoAnswerText(const std::string& port, const std::string& consequence
 std::string BrokenText(const Outcome& o, const std::string& what);
 // For a listing that held no log but other lines.
 std::string NoLogsListedText(const std::string& port, const std::vector<std::string>& other);
+// For a listing that brought no line at all (NoLines): what is known of it.
+std::string NothingListedText(const std::string& port);
+// For a read that is Unproven(): how much came of how much, and why it is
+// not known to be whole. One sentence or two, without a consequence.
+std::string UnprovenText(const Outcome& o, const std::string& name);
 // A device's text for a message: its first lines, each at most 80 bytes.
 std::string Quoted(const std::vector<std::string>& lines, std::size_t max_lines = 5);
 

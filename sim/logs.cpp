@@ -143,7 +143,8 @@ std::vector<Log> LogsFromFolder(const std::string& folder) {
         // The stop is the time of the last record when it carries one.
         std::uint32_t stop = 0;
         if (log.lines.empty() || !parse_stamp(log.lines.back(), &stop) || seconds_of(stop) < seconds_of(start))
-            stop = dos_of_seconds(seconds_of(start) + static_cast<long long>(log.lines.size()) * kSampleStep);
+            stop = dos_of_seconds(seconds_of(start) +
+                                  static_cast<long long>(log.lines.empty() ? 0 : log.lines.size() - 1) * kSampleStep);
         log.start_code = code_of(start);
         log.stop_code = code_of(stop);
         logs.push_back(std::move(log));

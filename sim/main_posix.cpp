@@ -35,6 +35,9 @@ void usage(const char* argv0) {
                  "  --delay MS    silence before each reply\n"
                  "  --start MS    more silence before a listing or a log starts\n"
                  "  --pause MS    a pause after every 100th line of a reply\n"
+                 "  --pause-before N  a pause before line N (from 0) of each log; -1: the last\n"
+                 "  --pause-for MS    the length of that pause (default 1000)\n"
+                 "  --unended     each log's last line goes out without its line end\n"
                  "  --junk TEXT   a listing line that is not a log (may be repeated)\n"
                  "  --refuse      answer \"fs del\" with an error and keep the log\n"
                  "  --silent      answer nothing\n"
@@ -88,9 +91,10 @@ std::string printable(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    long logs = 5, lines = 200, delay = 0, start = 0, pause = 0, devices = 1, stagger = 0;
+    long logs = 5, lines = 200, delay = 0, start = 0, pause = 0, devices = 1, stagger = 0, pause_for = 1000;
+    long pause_before = -2;  // none
     std::string registry;
-    bool paced = false, refuse = false, silent = false;
+    bool paced = false, refuse = false, silent = false, unended = false;
     std::vector<std::string> junk;
     std::string folder;
     krx3sim::ControlOptions control;
@@ -107,6 +111,15 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--pause" && has_value && number(argv[i + 1], &pause)) {
             ++i;
+        } else if (a == "--pause-before" && has_value && std::string(argv[i + 1]) == "-1") {
+            pause_before = -1;
+            ++i;
+        } else if (a == "--pause-before" && has_value && number(argv[i + 1], &pause_before)) {
+            ++i;
+        } else if (a == "--pause-for" && has_value && number(argv[i + 1], &pause_for)) {
+            ++i;
+        } else if (a == "--unended") {
+            unended = true;
         } else if (a == "--devices" && has_value && number(argv[i + 1], &devices) && devices >= 1 && devices <= 8) {
             ++i;
         } else if (a == "--stagger" && has_value && number(argv[i + 1], &stagger)) {
@@ -154,6 +167,12 @@ int main(int argc, char** argv) {
             b.pause = std::chrono::milliseconds(pause);
             b.extra_list_lines = junk;
             b.silent = silent;
+            b.last_line_unended = unended;
+            if (pause_before >= -1) {
+                const long count = static_cast<long>(sims.back()->Logs().empty() ? 0 : sims.back()->Logs()[0].lines.size());
+                b.pause_before_line = pause_before == -1 ? count - 1 : pause_before;
+                b.line_pause = std::chrono::milliseconds(pause_for);
+            }
             if (refuse) {
                 b.keep_on_delete = true;
                 b.del_reply = "ERR 5 cannot delete";

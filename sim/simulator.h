@@ -50,6 +50,9 @@ struct Behaviour {
     std::vector<std::string> extra_list_lines;        // lines that are not logs, sent before the listing's
     std::string del_reply = "ok";                     // the answer to "fs del" ("": none)
     bool keep_on_delete = false;                      // "fs del" leaves the log where it is
+    long pause_before_line = -1;                      // a log ("fs read"): a pause before its line k (0-based)
+    std::chrono::milliseconds line_pause{0};          // the length of that pause
+    bool last_line_unended = false;                   // a log's last line goes out without its line end
 };
 
 // Sample logs with realistic start and stop codes and contents: `count` logs,

@@ -166,9 +166,9 @@ struct Simulator::Impl {
         return true;
     }
 
-    bool send_line(Reply& r, const std::string& line) {
+    bool send_line(Reply& r, const std::string& line, bool unended = false) {
         std::string bytes = line;
-        bytes += r.b.line_end;
+        if (!unended) bytes += r.b.line_end;
         if (!write_all(r, bytes.data(), bytes.size())) return false;
         ++r.lines;
         if (r.b.pause_every_lines > 0 && r.lines % r.b.pause_every_lines == 0 && r.b.pause.count() > 0) {
@@ -182,7 +182,7 @@ struct Simulator::Impl {
     void answer(const std::string& cmd) {
         Reply r;
         std::vector<std::string> lines;
-        bool endless = false;
+        bool endless = false, log = false;
         milliseconds delay{0};
         {
             std::lock_guard<std::mutex> lock(mu);
@@ -200,6 +200,7 @@ struct Simulator::Impl {
                 for (const Log& l : logs)
                     if (l.start_code == name) lines = l.lines;
                 endless = r.b.endless_reply;
+                log = true;
                 delay += r.b.read_delay;
             } else if (cmd.compare(0, 7, "fs del ") == 0) {
                 const std::string name = cmd.substr(7);
@@ -216,8 +217,14 @@ struct Simulator::Impl {
         r.pace_start = Clock::now();
 
         if (!endless) {
-            for (const std::string& l : lines)
-                if (!send_line(r, l)) break;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                if (log && static_cast<long>(i) == r.b.pause_before_line && r.b.line_pause.count() > 0) {
+                    if (!wait_until(Clock::now() + r.b.line_pause)) break;
+                    r.pace_start = Clock::now();
+                    r.paced = 0;
+                }
+                if (!send_line(r, lines[i], log && r.b.last_line_unended && i + 1 == lines.size())) break;
+            }
         } else {
             // Round and round the log (or made-up records) until a new
             // command, a hang-up or the end of the simulator.

@@ -71,7 +71,8 @@ std::string Behaviours(const Behaviour& b) {
         << ' ' << b.close_after_bytes << ' ' << b.list_delay.count() << ' ' << b.read_delay.count() << ' '
         << b.extra_list_lines.size();
     for (const std::string& l : b.extra_list_lines) out << ' ' << Text(l);
-    out << ' ' << Text(b.del_reply) << ' ' << (b.keep_on_delete ? 1 : 0);
+    out << ' ' << Text(b.del_reply) << ' ' << (b.keep_on_delete ? 1 : 0) << ' ' << b.pause_before_line << ' '
+        << b.line_pause.count() << ' ' << (b.last_line_unended ? 1 : 0);
     return out.str();
 }
 
@@ -90,7 +91,13 @@ bool Behaviours(std::istream& in, Behaviour* b) {
     r.extra_list_lines.resize(extra);
     for (std::string& l : r.extra_list_lines)
         if (!Text(in, &l)) return false;
-    if (!Text(in, &r.del_reply) || !(in >> keep)) return false;
+    long long line_pause = 0;
+    int unended = 0;
+    if (!Text(in, &r.del_reply) || !(in >> keep) || !(in >> r.pause_before_line) || !(in >> line_pause) ||
+        !(in >> unended))
+        return false;
+    r.line_pause = std::chrono::milliseconds(line_pause);
+    r.last_line_unended = unended != 0;
     r.list_delay = std::chrono::milliseconds(list_delay);
     r.read_delay = std::chrono::milliseconds(read_delay);
     r.keep_on_delete = keep != 0;

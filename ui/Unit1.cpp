@@ -336,7 +336,7 @@ void TForm1::Button3Click() {
     if (selport.empty()) return;
     if (!Button3->isEnabled()) return;
     if (!is_log_name(cf.name)) return;  // no log listed: no name to send
-    StartWorker(new TUploadLogThread(true, selport, cf.name, cf.dur));
+    StartWorker(new TUploadLogThread(true, selport, cf));
 }
 
 void TForm1::ComboBox2Change() {

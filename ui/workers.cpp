@@ -36,12 +36,18 @@ std::string Words(const Outcome& o, Run run, const std::string& port, const std:
             return OpenFailureText(port, o, consequence);
         case Ending::DeviceSilent:
             return NoAnswerText(port, consequence);
+        case Ending::Short:
+        case Ending::Unended:
+            return UnprovenText(o, name) +
+                   "\nThe log stays on the logger. What came is offered for saving under the log's own name.";
         case Ending::LineLost:
         case Ending::Cut:
         case Ending::NotSent:
         case Ending::NoLines:
             break;
     }
+    // An empty listing shows as "no entries", which is what the device sent.
+    if (run == Run::kListing && o.kind == Ending::NoLines) return std::string();
     if (run == Run::kListing) return broken + "\nThe list may be incomplete.";
     if (run == Run::kUpload && lines == 0)
         return "The device sent no line for log \"" + name + "\"." + (broken.empty() ? "" : "\n" + broken) +
@@ -217,8 +223,8 @@ void TListLogsThread::Execute() {
 
 // ------------------------------------------------------- TUploadLogThread
 
-TUploadLogThread::TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur)
-    : TWorker(CreateSuspended), port_(std::move(port)), name_(std::move(name)), dur_(dur) {}
+TUploadLogThread::TUploadLogThread(bool CreateSuspended, std::string port, fatdss_t log)
+    : TWorker(CreateSuspended), port_(std::move(port)), log_(std::move(log)) {}
 
 void TUploadLogThread::ButtonsTrue() { Form1->ControlsAfterRun(true); }
 
@@ -315,11 +321,11 @@ void TUploadLogThread::Execute() {
 
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
-            SetVal(static_cast<int>(ExpectedLines(dur_)));
+            SetVal(ProgressMaximum(log_.dur));
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
             LogRead r = ReadLog(
-                port_, name_, dur_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
+                port_, log_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
             const Outcome o = r.outcome;
             if (o.kind == Ending::PortNotOpened) {
                 Report(Words(o, Run::kUpload, port_));
@@ -337,9 +343,9 @@ void TUploadLogThread::Execute() {
             // name that says it is incomplete.
             const std::size_t count = lines_.Lines().size();
             incomplete_ = o.Broken();
-            const std::string words = Words(o, Run::kUpload, port_, name_, count);
+            const std::string words = Words(o, Run::kUpload, port_, log_.name, count);
             if (!words.empty()) Report(words);
-            if (count > 0 && (o.Whole() || o.Broken())) Synchronize(&TUploadLogThread::SaveToFile);
+            if (count > 0 && (o.Whole() || o.Broken() || o.Unproven())) Synchronize(&TUploadLogThread::SaveToFile);
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
             Synchronize(&TUploadLogThread::ButtonsTrue);

@@ -114,10 +114,10 @@ private:
 class TUploadLogThread : public TWorker {
 public:
     // Takes its own copy of what it needs, on the UI thread, when it is made:
-    // the port, and the chosen log's name and duration. (The save dialog
-    // proposes the "LogFile:" label's text, which cannot change during the
-    // run: the combo boxes are disabled.)
-    TUploadLogThread(bool CreateSuspended, std::string port, std::string name, std::uint32_t dur);
+    // the port, and the chosen log (its name, and its start and stop for the
+    // lines to expect). (The save dialog proposes the "LogFile:" label's
+    // text, which cannot change during the run: the combo boxes are disabled.)
+    TUploadLogThread(bool CreateSuspended, std::string port, fatdss_t log);
 
     void ButtonsTrue();
     void ProgressBar1Pos();
@@ -151,8 +151,7 @@ private:
     static void ShowLine(QProgressBar* bar, int maximum, int position);
 
     std::string port_;
-    std::string name_;
-    std::uint32_t dur_;
+    fatdss_t log_;
     bool incomplete_ = false;  // the reply was cut: the save proposes the "-incomplete" name
     QString block_;            // the view's next block of lines; written by the worker between steps
     TStringList lines_;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -45,11 +46,12 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     fs::remove_all(dir);
     fs::create_directories(logs);
     // Worked by hand: 2017-06-15 10:30:20 is DOS value 0x4ACF53CA, code
-    // EBQNYWG; its stop 11:36:50 is EBQOCEZ. The device lists them out of order.
+    // EBQNYWG; its stop 10:30:22 is EBQNYWH. Each log holds a line every 2 s,
+    // one at each end. The device lists them out of order.
     krx3sim::Simulator sim({
-        {"EBQRKIA", "EBQRKIP", {"2017-06-16 08:00:00 a", "b"}},        // 2017-06-16 08:00:00 to 08:00:30
+        {"EBQRKIA", "EBQRKIB", {"2017-06-16 08:00:00 a", "b"}},        // 2017-06-16 08:00:00 to 08:00:02
         {"EBQWZNX", "EBQXXZD", {"c", std::string("d\0\xE9", 3), ""}},  // 2017-06-17 23:59:58 to 06-18 00:00:02
-        {"EBQNYWG", "EBQOCEZ", {"first log", "x"}},
+        {"EBQNYWG", "EBQNYWH", {"first log", "x"}},
     });
     // A device that never answers, one that hangs up in the middle of a log
     // of 2017-06-16 00:00:00, one that keeps a log it is told to delete, one
@@ -57,8 +59,9 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     // listing's second line ("ok" answers take 3 bytes, a listing's line 16),
     // and one in its reply to a delete it carried out.
     krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000)),
-        stuck({{"EBQNYWG", "EBQOCEZ", {"first log", "x"}}}), empty({krx3sim::Log{"EBQNYWG", "EBQOCEZ", {}}}),
-        mute(krx3sim::SampleLogs(1, 1)), cut_list(krx3sim::SampleLogs(3, 1)), drops(stuck.Logs());
+        stuck({{"EBQNYWG", "EBQNYWH", {"first log", "x"}}}), empty({krx3sim::Log{"EBQNYWG", "EBQNYWH", {}}}),
+        mute(krx3sim::SampleLogs(1, 1)), cut_list(krx3sim::SampleLogs(3, 1)), drops(stuck.Logs()),
+        gap(krx3sim::SampleLogs(2, 30));
     krx3sim::Behaviour b;
     b.keep_on_delete = true;
     stuck.SetBehaviour(b);
@@ -73,6 +76,13 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         b.close_after_bytes = after;
         device->SetBehaviour(b);
     }
+    // A device that pauses inside each log for longer than the patience.
+    b = {};
+    b.pause_before_line = 15;
+    b.line_pause = std::chrono::milliseconds(4000);
+    gap.SetBehaviour(b);
+    const fs::path gapped = dir / "gapped";
+    fs::create_directories(gapped);
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
@@ -87,18 +97,19 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         std::string env = "";
     } cases[] = {
         {"list" + port, 0,
-         "EBQNYWG  2017-06-15 10:30:20  2017-06-15 11:36:50  1h 6m 30s  2017_06_15_10_30_20.log\n"
-         "EBQRKIA  2017-06-16 08:00:00  2017-06-16 08:00:30  0h 0m 30s  2017_06_16_08_00_00.log\n"
-         "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s   2017_06_17_23_59_58.log\n"},
+         "EBQNYWG  2017-06-15 10:30:20  2017-06-15 10:30:22  0h 0m 2s  2017_06_15_10_30_20.log\n"
+         "EBQRKIA  2017-06-16 08:00:00  2017-06-16 08:00:02  0h 0m 2s  2017_06_16_08_00_00.log\n"
+         "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s  2017_06_17_23_59_58.log\n"},
         {"list --json" + port, 0,
-         "\"stop\": \"2017-06-15T11:36:50\", \"duration_s\": 3990, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
+         "\"stop\": \"2017-06-15T10:30:22\", \"duration_s\": 2, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
         {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
         {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new --by-serial --to " + logs.string(), 0, "pulled 3, already there 0",
          "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new --by-serial" + to, 2, "serial number of the adapter", "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
-        {"pull --new" + to, 0, "pulled 2, already there 1, failed 0"},
-        {"pull --new" + to, 0, "pulled 0, already there 3, failed 0 (nothing new to pull)"},
+        // A file of other content at a log's name is not that log.
+        {"pull --new" + to, 1, "pulled 2, already there 0, failed 1"},
+        {"pull --new" + to, 1, "pulled 0, already there 2, failed 1"},
         {"pull" + to + " EBQNYWG EBQRKIA", 1, "pulled 0, already there 1, failed 1"},
         {"pull" + to + " NOSUCHX", 1, "lists no such log"},
         {"delete" + in + " EBQRKIA", 1, "differs"},
@@ -120,6 +131,12 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"list", 2, "not a registry export", "KRX3_REGISTRY=" + (logs / "2017_06_16_08_00_00.log").string()},
         {"pull --new --to " + logs.string() + " --port " + silent.PortPath(), 3, "did not answer"},
         {"pull --new --to " + logs.string() + " --port " + cut.PortPath(), 1, "nothing was saved"},
+        // A log cut short by a pause is kept and told; the next one is whole,
+        // and no copy of a short read is ever deleted by the rule.
+        {"pull --new --to " + gapped.string() + " --port " + gap.PortPath(), 1,
+         "Only 15 of about 30 lines of log " + gap.Logs()[1].start_code},
+        {"delete --saved-in " + gapped.string() + " --port " + gap.PortPath() + " " + gap.Logs()[0].start_code, 1,
+         "without a whole read its copy cannot be proven whole; nothing was deleted."},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.args);
@@ -130,7 +147,21 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     EXPECT_EQ(Slurp(logs / "2017_06_17_23_59_58.log"), std::string("c\r\nd\0\xE9\r\n\r\n", 10));
     EXPECT_EQ(Slurp(logs / "2017_06_16_08_00_00.log"), "kept\r\n");
     EXPECT_EQ(Slurp(logs / "SIM1" / "2017_06_17_23_59_58.log"), Slurp(logs / "2017_06_17_23_59_58.log"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 4) << "a file left beside";
+    EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 5) << "a file left beside";
+    EXPECT_TRUE(fs::is_regular_file(logs / "krx3-record.jsonl"));
+    const auto gap_logs = gap.Logs();
+    ASSERT_EQ(gap_logs.size(), 2u) << "a log was deleted";
+    // Each log's copy holds the lines before its pause, and nothing of the
+    // other log; neither is in the record of what was pulled whole.
+    std::vector<std::string> copies;
+    for (const auto& f : fs::directory_iterator(gapped)) copies.push_back(Slurp(f.path()));
+    std::sort(copies.begin(), copies.end());
+    std::vector<std::string> wanted(2);
+    for (int i = 0; i < 2; ++i)
+        for (int k = 0; k < 15; ++k) wanted[i] += gap_logs[i].lines[k] + "\r\n";
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(copies, wanted);
+    EXPECT_FALSE(fs::exists(gapped / "krx3-record.jsonl"));
     fs::remove_all(dir);
 }
 

@@ -16,18 +16,20 @@ TEST_F(Exchange, RepliesAreCutIntoLinesAtCarriageReturnsOnly) {
         std::string line_end, krx;
         ExchangeEnd krx_end;
         Lines list;
+        std::string unended;  // bytes after the last carriage return: slt_cmd's last line
     } cases[] = {
-        {{"OK"}, "\r\n", "OK", ExchangeEnd::LineEnd, {"OK"}},
+        {{"OK"}, "\r\n", "OK", ExchangeEnd::LineEnd, {"OK"}, ""},
         // A line feed is dropped wherever it stands, and alone ends nothing.
-        {{"a\nb", "\nc\n", "d"}, "\n\r", "ab", ExchangeEnd::LineEnd, {"ab", "c", "d"}},
-        {{"one", "two"}, "\n", "onetwo", ExchangeEnd::Silence, {}},
+        {{"a\nb", "\nc\n", "d"}, "\n\r", "ab", ExchangeEnd::LineEnd, {"ab", "c", "d"}, ""},
+        {{"one", "two"}, "\n", "onetwo", ExchangeEnd::Silence, {}, "onetwo"},
         // Two carriage returns make an empty line.
-        {{"a", "", "b"}, "\r", "a", ExchangeEnd::LineEnd, {"a", "", "b"}},
-        // Bytes after the last carriage return are no line of a list.
-        {{"one\rtwo\rtail"}, "", "one", ExchangeEnd::LineEnd, {"one", "two"}},
+        {{"a", "", "b"}, "\r", "a", ExchangeEnd::LineEnd, {"a", "", "b"}, ""},
+        // Bytes after the last carriage return are no line of a listing, but
+        // they are the log's data.
+        {{"one\rtwo\rtail"}, "", "one", ExchangeEnd::LineEnd, {"one", "two"}, "tail"},
         // Every byte of a line is kept, NUL and high bytes too, however long
         // the line; krx_cmd's line is a C string and ends before a NUL.
-        {{nul, high, nul_first, l300}, "\r", "ab", ExchangeEnd::LineEnd, {nul, high, nul_first, l300}},
+        {{nul, high, nul_first, l300}, "\r", "ab", ExchangeEnd::LineEnd, {nul, high, nul_first, l300}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list.size() > 1 ? c.list[1].substr(0, 8) : c.krx.substr(0, 8));
@@ -39,7 +41,10 @@ TEST_F(Exchange, RepliesAreCutIntoLinesAtCarriageReturnsOnly) {
         EXPECT_EQ(mlt_cmd("fs read X\r", mlt, 1), ExchangeEnd::Silence);
         EXPECT_EQ(mlt.Lines(), c.list);
         EXPECT_EQ(slt_cmd("fs read X\r", slt, 1, nullptr), ExchangeEnd::Silence);
-        EXPECT_EQ(slt.Lines(), c.list);
+        Lines log = c.list;
+        if (!c.unended.empty()) log.push_back(c.unended);
+        EXPECT_EQ(slt.Lines(), log);
+        EXPECT_EQ(LastExchange().unended, !c.unended.empty());
     }
 }
 
@@ -187,7 +192,8 @@ TEST_F(Exchange, HangUpMidReplyKeepsTheLinesBefore) {
     EXPECT_EQ(slt_cmd("fs read X\r", list, 1, nullptr), ExchangeEnd::LineLost);
     EXPECT_TRUE(LastExchange().error.Failed()) << "no system error for a lost line";
     EXPECT_LT(LastExchange().ended - LastExchange().last_byte, kEndSilence);
-    EXPECT_EQ(list.Lines(), (Lines{"line-1", "line-2"}));
+    EXPECT_EQ(list.Lines(), (Lines{"line-1", "line-2", "lin"}));
+    EXPECT_TRUE(LastExchange().unended);
 }
 
 // StopExchanges ends an endless reply at its next read, and while it is on

@@ -35,6 +35,7 @@ namespace {
 struct Said {
     Outcome outcome;
     std::vector<std::string> lines;
+    bool log = false;  // the lines of a log
 };
 
 // One conversation on a worker thread, as the window runs it.
@@ -70,7 +71,14 @@ Said Listed(const Listing& l) {
     for (const fatdss_t& e : l.logs) s.lines.push_back(e.name + " " + e.file);
     return s;
 }
-Said Read(const LogRead& r) { return {r.outcome, r.lines.Lines()}; }
+Said Read(const LogRead& r) { return {r.outcome, r.lines.Lines(), true}; }
+
+// A log as the listing gives it: its name and its duration.
+fatdss_t Entry(const krx3sim::Log& log) {
+    fatdss_t e;
+    xfnd(log.start_code + " " + log.stop_code, &e);
+    return e;
+}
 Said Deleted(const Deletion& d) { return {d.outcome, {d.reply}}; }
 
 // Each pause is noted with the number of commands the device had by then.
@@ -78,6 +86,7 @@ TEST(Session, EachConversationSendsItsCommandsWithItsPauses) {
     krx3sim::Simulator sim(krx3sim::SampleLogs(3, 40));
     const auto logs = sim.Logs();
     const std::string port = sim.PortPath(), name = logs[1].start_code;
+    const fatdss_t entry = Entry(logs[1]);
     std::string pauses;
     const Pause noted = [&](int ms) {
         pauses += std::to_string(sim.Commands().size()) + ":" + std::to_string(ms) + " ";
@@ -89,7 +98,7 @@ TEST(Session, EachConversationSendsItsCommandsWithItsPauses) {
     // from "fs stop" to the command).
     const std::tuple<std::function<Said()>, std::string, std::string, int> cases[] = {
         {[&] { return Listed(ListLogs(port, noted)); }, "fs list", "0:100 2:100 ", 100},
-        {[&] { return Read(ReadLog(port, name, 0, count, noted)); }, "fs read " + name, "0:100 ", 0},
+        {[&] { return Read(ReadLog(port, entry, count, noted)); }, "fs read " + name, "0:100 ", 0},
         {[&] { return Deleted(DeleteLog(port, name, noted)); }, "fs del " + name, "2:500 ", 500},
     };
     for (const auto& [talk, command, paused, gap] : cases) {
@@ -125,7 +134,8 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     const std::vector<krx3sim::Log> unordered = {sample[2], sample[0], sample[1]};
     std::vector<std::string> listed;
     for (const auto& log : sample) listed.push_back(log.start_code);
-    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses, late, slow;
+    krx3sim::Behaviour normal, silent, hangs_in_log, hangs_in_preamble, endless, refuses, late, later, slow, last_late,
+        long_pause, unended, late_listing;
     normal.extra_list_lines = {"fs: 3 files", std::string("\x01junk", 5)};
     silent.silent = true;
     hangs_in_log.close_after_bytes = 200;
@@ -133,9 +143,20 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     endless.endless_reply = true;
     refuses.keep_on_delete = true;
     refuses.del_reply = "err: locked";
-    late.delay_before_reply = std::chrono::milliseconds(300);  // each answer after its exchange gave up
+    late.delay_before_reply = std::chrono::milliseconds(300);  // each answer after its exchange's idle budget
+    later.delay_before_reply = std::chrono::milliseconds(800);
     slow.delay_before_reply = std::chrono::milliseconds(120);  // "md mach" and "fs stop" answered after krx_cmd gave up
-    const std::string a = sample[0].start_code, missing = "ZZZZZZZ";
+    last_late.pause_before_line = 39;                          // the last of 40 lines, after 1 s
+    last_late.line_pause = std::chrono::milliseconds(1000);
+    long_pause.pause_before_line = 20;  // past the patience: the rest comes after the port is closed
+    long_pause.line_pause = std::chrono::milliseconds(6000);
+    unended.last_line_unended = true;
+    late_listing.list_delay = std::chrono::milliseconds(2500);  // after the listing's 2 s wait for its first byte
+    const std::string missing = "ZZZZZZZ";
+    const fatdss_t a = Entry(sample[0]);
+    fatdss_t unlisted = a, undated = a;
+    unlisted.name = missing;
+    xfnd(sample[0].start_code + " AAAAAAA", &undated);  // its stop is no date: no duration to count from
     struct Case {
         const char* what;
         krx3sim::Behaviour behaviour;
@@ -144,31 +165,41 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
         bool answered, sent;
         std::size_t commands;     // received by the device
         std::size_t lines;        // that came (a listing: its logs)
+        std::chrono::milliseconds tail = kTailQuiet;  // the quiet a reply not known to be whole must keep
     };
+    const auto read = [](const fatdss_t& log) {
+        return [log](const std::string& p) { return Read(ReadLog(p, log, {})); };
+    };
+    const auto list = [](const std::string& p) { return Listed(ListLogs(p)); };
     const Case cases[] = {
-        {"a listing", normal, [](auto p) { return Listed(ListLogs(p)); }, Ending::Done, true, true, 3, 3},
-        {"a log", normal, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Done, true, true, 3, 40},
-        {"a delete", normal, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3, 1},
-        {"a log the device has not", normal, [&](auto p) { return Read(ReadLog(p, missing, 0, {})); }, Ending::NoLines,
-         true, true, 3, 0},
-        {"a silent device", silent, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::DeviceSilent, false, true,
-         3, 0},
-        {"a silent device, listed", silent, [](auto p) { return Listed(ListLogs(p)); }, Ending::DeviceSilent, false,
-         true, 3, 0},
-        {"a hang-up in the log", hangs_in_log, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::LineLost, true,
-         true, 3, 7},
-        {"a hang-up in the preamble", hangs_in_preamble, [](auto p) { return Listed(ListLogs(p)); },
-         Ending::LineLost, true, false, 1, 0},
-        {"a reply cut at its bound", endless, [&](auto p) { return Read(ReadLog(p, a, 0, {})); }, Ending::Cut, true,
-         true, 3, 0},
-        {"a log from a device slow to answer the preamble", slow, [&](auto p) { return Read(ReadLog(p, a, 0, {})); },
-         Ending::Done, true, true, 3, 40},
-        {"a delete answered late", late, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
+        {"a listing", normal, list, Ending::Done, true, true, 3, 3},
+        {"a log", normal, read(a), Ending::Done, true, true, 3, 40},
+        {"a delete", normal, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true, 3, 1},
+        {"a log the device has not", normal, read(unlisted), Ending::NoLines, true, true, 3, 0},
+        {"a silent device", silent, read(a), Ending::DeviceSilent, false, true, 3, 0},
+        {"a silent device, listed", silent, list, Ending::DeviceSilent, false, true, 3, 0},
+        {"a hang-up in the log", hangs_in_log, read(a), Ending::LineLost, true, true, 3, 7},
+        {"a hang-up in the preamble", hangs_in_preamble, list, Ending::LineLost, true, false, 1, 0},
+        {"a reply cut at its bound", endless, read(a), Ending::Cut, true, true, 3, 0},
+        {"a log from a device slow to answer the preamble", slow, read(a), Ending::Done, true, true, 3, 40},
+        {"a log, every answer 0.3 s late", late, read(a), Ending::Done, true, true, 3, 40},
+        {"a log, every answer 0.8 s late", later, read(a), Ending::Done, true, true, 3, 40},
+        {"a listing, every answer 0.8 s late", later, list, Ending::Done, true, true, 3, 3},
+        {"a delete answered late", later, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true,
+         true, 3, 1},
+        {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true, 3,
          1},
-        {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a)); }, Ending::Done, true, true, 3,
-         1},
+        {"a 1 s pause before a log's last line", last_late, read(a), Ending::Done, true, true, 3, 40},
+        {"a pause in a log longer than the patience", long_pause, read(a), Ending::Short, true, true, 3, 20},
+        {"the same pause while the line is listened to", long_pause, read(a), Ending::Cut, true, true, 3, 20,
+         std::chrono::seconds(10)},
+        {"a last line without its line end", unended, read(a), Ending::Unended, true, true, 3, 40},
+        {"a log whose listing gives no duration", normal, read(undated), Ending::Short, true, true, 3, 40},
+        {"a listing that begins after its wait", late_listing, list, Ending::NoLines, true, true, 3, 0},
+        {"the same listing while the line is listened to", late_listing, list, Ending::Cut, true, true, 3, 0,
+         std::chrono::seconds(10)},
         {"a stop during a log", normal,
-         [&](auto p) { return Read(ReadLog(p, a, 0, [](int lines, std::size_t) { StopConversations(lines == 5); })); },
+         [&](auto p) { return Read(ReadLog(p, a, [](int lines, std::size_t) { StopConversations(lines == 5); })); },
          Ending::Stopped, true, true, 3, 6},
     };
     for (const Case& c : cases) {
@@ -177,6 +208,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
         sim.SetBehaviour(c.behaviour);
         ExchangeBounds bounds = DefaultExchangeBounds();
         bounds.slt_bytes = 20000;
+        bounds.tail = c.tail;
         SetExchangeBounds(bounds);
         StopConversations(false);
         const Said s = Converse([&] { return c.talk(sim.PortPath()); });
@@ -186,7 +218,14 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
         EXPECT_EQ(s.outcome.sent, c.sent);
         EXPECT_EQ(s.outcome.Broken(), c.kind == Ending::LineLost || c.kind == Ending::Cut);
         EXPECT_EQ(s.outcome.error.Failed() && !s.outcome.error.text.empty(), c.kind == Ending::LineLost);
-        if (c.kind == Ending::Cut) {
+        // Every line that came is the log's own, in its order: no answer to
+        // another command, nothing of a listing.
+        for (std::size_t i = 0; s.log && i < s.lines.size() && i < sample[0].lines.size(); ++i)
+            ASSERT_EQ(s.lines[i], sample[0].lines[i].substr(0, s.lines[i].size())) << "line " << i;
+        if (s.log) {
+            EXPECT_EQ(s.outcome.lines, static_cast<long>(s.lines.size()));
+        }
+        if (c.kind == Ending::Cut && c.tail == kTailQuiet) {
             EXPECT_GT(s.lines.size(), 100u);
         } else if (c.kind == Ending::LineLost) {
             EXPECT_LT(s.lines.size(), 40u);
@@ -211,7 +250,7 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     ASSERT_EQ(l.log_lines.size(), 3u);
     EXPECT_EQ(l.log_lines[0], sample[0].start_code + " " + sample[0].stop_code);
     EXPECT_EQ(l.logs[0].file, file_name(l.logs[0].start));
-    EXPECT_EQ(l.AfterDeleting(a), Listing::AfterDelete::StillListed);
+    EXPECT_EQ(l.AfterDeleting(a.name), Listing::AfterDelete::StillListed);
     EXPECT_EQ(l.AfterDeleting(missing), Listing::AfterDelete::Gone);
     for (const Ending failed : {Ending::Cut, Ending::DeviceSilent, Ending::PortNotOpened}) {
         Listing after = l;

@@ -33,6 +33,12 @@ Log MakeLog(std::uint32_t start, std::uint32_t stop, Lines lines = {"a line"}) {
 }
 // A 30-minute log (the bar's maximum: 1800 s / 2 = 900) and a second one.
 Log FirstLog(Lines lines = {"x"}) { return MakeLog(kAt, dos_value(2021, 2, 1, 9, 0, 0), std::move(lines)); }
+// A log that starts when FirstLog does and holds a line every 2 s, one at
+// each end: as many as its duration leads to expect.
+Log WholeLog(Lines lines) {
+    const int at = 8 * 3600 + 30 * 60 + 2 * (lines.empty() ? 0 : static_cast<int>(lines.size()) - 1);
+    return MakeLog(kAt, dos_value(2021, 2, 1, at / 3600, at / 60 % 60, at % 60), std::move(lines));
+}
 Log SecondLog() { return MakeLog(dos_value(2021, 3, 5, 12, 0, 0), dos_value(2021, 3, 5, 12, 10, 0)); }
 // Three logs, handed to the device latest first, and their entries as listed.
 std::vector<Log> ThreeLogs() {
@@ -175,7 +181,7 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     Lines shown;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Simulator sim({FirstLog(c.lines), SecondLog()});
+        Simulator sim({WholeLog(c.lines), SecondLog()});
         TForm1& w = Listed(sim);
         Behaviour b;
         b.close_after_bytes = c.cut ? 600 : -1;
@@ -204,6 +210,8 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         shown = ViewLines();
         EXPECT_EQ(shown.size() < c.lines.size(), c.cut);
         Lines got(c.lines.begin(), c.lines.begin() + std::min(shown.size(), c.lines.size()));
+        // A line the drop cut in two is kept as far as it came.
+        if (c.cut && !got.empty()) got.back().resize(std::min(got.back().size(), shown.back().size()));
         QByteArray bytes;
         for (const std::string& line : got)
             bytes.append(line.data(), static_cast<qsizetype>(line.size())).append("\r\n");
@@ -249,19 +257,26 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
 }
 
 // A log gets the time it needs: its listed duration says how many lines to
-// expect (one every 2 s), and a pause before they have come does not end it.
-// A device that stops early is still done with, and what it sent is saved
-// under the log's name.
+// expect (one every 2 s, one at each end), and a pause before they have come
+// does not end it. A device that stops early, or sends its last line without
+// its line end, is still done with: the person is told in one message how
+// much came and that the log stays on the logger, and what it sent is
+// offered under the log's name.
 TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
     const std::uint32_t two_minutes = dos_value(2021, 2, 1, 8, 31, 58);  // 60 lines from kAt
     const struct {
         const char* what;
         int lines, pause_every;
         milliseconds pause;
+        long pause_before;     // the line a single pause comes before (-1: none)
+        bool unended;          // the last line comes without its line end
+        const char* told;      // the one message, if any
     } cases[] = {
-        {"a pause of 1 s, twice", 60, 20, milliseconds(1000)},
-        {"a pause of 2.5 s", 60, 30, milliseconds(2500)},
-        {"a device that stops after 20 of 60 lines", 20, 0, milliseconds(0)},
+        {"a pause of 1 s, twice", 60, 20, milliseconds(1000), -1, false, nullptr},
+        {"a pause of 2.5 s", 60, 30, milliseconds(2500), -1, false, nullptr},
+        {"a pause of 1 s before the last line", 60, 0, milliseconds(1000), 59, false, nullptr},
+        {"a device that stops after 20 of 60 lines", 20, 0, milliseconds(0), -1, false, "Only 20 of about 60 lines"},
+        {"a last line without its line end", 60, 0, milliseconds(0), -1, true, "without its line end"},
     };
     const QString path = dir_.filePath("paused.log");
     for (const auto& c : cases) {
@@ -272,9 +287,13 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         Behaviour b;
         b.pause_every_lines = c.pause_every;
         b.pause = c.pause;
+        b.pause_before_line = c.pause_before;
+        b.line_pause = c.pause;
+        b.last_line_unended = c.unended;
         sim.SetBehaviour(b);
         QFile::remove(path);
         ModalAnswers answers;
+        if (c.told) answers.Add(ModalAnswers::ClickOk());
         QString proposed;
         answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* dialog) {
             proposed = dialog->selectedFiles().value(0).section('/', -1);
@@ -282,7 +301,9 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         }));
         QTest::mouseClick(w.Button3, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle(milliseconds(60000)));
-        EXPECT_EQ(answers.Seen().size(), 0) << answers.Seen().join("|").toStdString();
+        ASSERT_EQ(answers.Seen().size(), c.told ? 1 : 0) << answers.Seen().join("|").toStdString();
+        EXPECT_TRUE(!c.told || (answers.Seen()[0].contains(c.told) && answers.Seen()[0].contains("stays on the logger")))
+            << answers.Seen().join("|").toStdString();
         EXPECT_EQ(proposed, "2021_02_01_08_30_00.log");
         Lines saved;
         QString error;
@@ -338,7 +359,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         SCOPED_TRACE(c.what);
         if (c.trouble == kHeldPort && RunningUnderWine()) continue;  // kWineSharesPorts
         TWorker::Checkpoint = nullptr;
-        Simulator sim({FirstLog(), SecondLog()});
+        Simulator sim({WholeLog({"x"}), SecondLog()});
         TForm1& w = c.run == kList ? Open() : Listed(sim);
         const std::string port = c.trouble == kMissingPort ? MissingPort() : sim.PortPath();
         if (c.run == kList) TypePort(port);
@@ -352,7 +373,7 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
         b.keep_on_delete = c.trouble == kRefuses || c.trouble == kRefusesMute || c.trouble == kHangsInDelete;
         b.del_reply = c.trouble == kRefusesMute ? "" : "ERR 5 cannot delete";
         sim.SetBehaviour(b);
-        if (c.trouble == kNoLines) sim.SetLogs({FirstLog({}), SecondLog()});  // the listed log, now empty
+        if (c.trouble == kNoLines) sim.SetLogs({WholeLog({}), SecondLog()});  // the listed log, now empty
         sim.ClearCommands();
         SystemError error;
         const com_handle_t other = c.trouble == kHeldPort ? serial_os::Open(port, &error) : INVALID_COM_HANDLE;
