@@ -9,6 +9,9 @@
 // exchange's time is printed beside it, and so is the time from the last
 // byte to the recognised end of the reply (target: within 0.35 s for a log of
 // the length its duration leads the upload to expect, as a sample log is).
+// (3) a short log (the device falls silent after half of its lines): the
+//     time from its last byte until the read returns it as Short, after the
+//     patience and the quiet that follows it (target: within 3.5 s).
 #include <sys/resource.h>
 #include <time.h>
 
@@ -19,6 +22,7 @@
 
 #include "exchange.h"
 #include "serial.h"
+#include "session.h"
 #include "simulator.h"
 
 namespace {
@@ -75,9 +79,11 @@ Result upload(int lines, bool paced) {
     };
     const double cpu0 = process_cpu(), tcpu0 = thread_cpu();
     const auto t0 = Clock::now();
-    // A sample log has a line every 2 s from its start to its stop: as many
-    // as an upload expects, but the last.
-    const long expected = static_cast<long>(log.lines.size()) - 1;
+    // A sample log has a line every 2 s from its start to its stop, one at
+    // each end: as many as an upload expects.
+    fatdss_t entry;
+    xfnd(log.start_code + " " + log.stop_code, &entry);
+    const long expected = ExpectedLines(entry);
     const ExchangeEnd end = slt_cmd("fs read " + log.start_code + "\r", list, 1, progress, expected);
     const auto t1 = Clock::now();
     const ExchangeStats stats = LastExchange();
@@ -93,6 +99,19 @@ Result upload(int lines, bool paced) {
     r.transfer_s = seconds(last - first);
     r.transfer_bytes = static_cast<double>(r.bytes - (log.lines.front().size() + 1));
     return r;
+}
+
+// A read of a log whose device stops after half of its lines: seconds from
+// its last byte until ReadLog returned, and whether it was told as Short.
+std::pair<double, bool> shortRead(int lines) {
+    krx3sim::Log log = krx3sim::SampleLogs(1, lines).front();
+    fatdss_t entry;
+    xfnd(log.start_code + " " + log.stop_code, &entry);
+    log.lines.resize(static_cast<std::size_t>(lines / 2));
+    krx3sim::Simulator sim({log});
+    const LogRead r = ReadLog(sim.PortPath(), entry, {});
+    const auto returned = Clock::now();
+    return {seconds(returned - LastExchange().last_byte), r.outcome.kind == Ending::Short};
 }
 
 void report(const char* title, const Result& r) {
@@ -126,6 +145,11 @@ int main() {
     const double end = std::max(fast.end_s, slow.end_s);
     std::printf("End of a reply of the expected length (target: within 0.35 s of its last byte)\n");
     std::printf("  unpaced %.3f s, paced %.3f s\n", fast.end_s, slow.end_s);
-    std::printf("  => %s\n", end <= 0.35 ? "target met" : "TARGET MISSED");
-    return fast.ok && slow.ok ? 0 : 1;
+    std::printf("  => %s\n\n", end <= 0.35 ? "target met" : "TARGET MISSED");
+
+    const auto [short_end, told] = shortRead(400);
+    std::printf("A short log, 200 of 400 lines (target: told as short within 3.5 s of its last byte)\n");
+    std::printf("  last byte to the end of the read: %.3f s, told as %s\n", short_end, told ? "short" : "SOMETHING ELSE");
+    std::printf("  => %s\n", told && short_end <= 3.5 ? "target met" : "TARGET MISSED");
+    return fast.ok && slow.ok && told ? 0 : 1;
 }

@@ -1,7 +1,9 @@
 // Keeping a log in a folder: it goes into a new file; whatever stands at its
 // name stays as it was, and what was found there is told apart, with the
 // system's reason where there is one.
+#include "logfile.h"
 #include "offload.h"
+#include "record.h"
 #include "watch.h"
 
 #include <QDir>
@@ -67,5 +69,69 @@ TEST(Offload, ALoggersFolderIsOneNameInsideTheFolder) {
     for (const auto& [serial, name] : cases) {
         SCOPED_TRACE(serial);
         EXPECT_EQ(LoggerFolder("/logs", serial), "/logs/" + name);
+    }
+}
+
+// A log counts as pulled only when the folder's record names it with its
+// copy's name and the copy still holds the bytes of the recorded digest. A
+// line torn by a crash is skipped, and the next entry is written whole.
+TEST(Offload, TheRecordKnowsACopyOnlyByItsBytes) {
+    fatdss_t log;
+    xfnd("EBQNYWG EBQNYWH", &log);
+    log.file = file_name(log.start);
+    const std::vector<std::string> lines = {"first log", "x"};
+    enum Record { kNone, kWhole, kTornAfter, kOtherName };
+    const struct {
+        const char* what;
+        Record record;
+        const char* file_after;  // the copy's bytes when the record is read (nullptr: as written)
+        bool known;
+    } cases[] = {
+        {"a copy the record does not name", kNone, nullptr, false},
+        {"a recorded copy", kWhole, nullptr, true},
+        {"a recorded copy, then a torn line", kTornAfter, nullptr, true},
+        {"a recorded copy changed since", kWhole, "first log\r\ny\r\n", false},
+        {"a recorded copy removed since", kWhole, "", false},
+        {"a record of another file name", kOtherName, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir tmp;
+        const QString copy = CopyPath(tmp.path(), log);
+        bool existed = true;
+        ASSERT_EQ(WriteNewLogFile(copy, lines, &existed), "");
+        if (c.record != kNone) {
+            ASSERT_EQ(RecordPulled(tmp.path(), log, 2), "");
+        }
+        QFile record(QDir(tmp.path()).filePath(kRecordName));
+        if (c.record == kTornAfter) {
+            ASSERT_TRUE(record.open(QIODevice::Append) && record.write("{\"event\":\"pulled\",\"name\":\"EBQ") > 0);
+            record.close();
+        }
+        if (c.record == kOtherName) {
+            ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+            const QByteArray other = record.readAll().replace(log.file.c_str(), "other.log");
+            record.close();
+            ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate) && record.write(other) > 0);
+            record.close();
+        }
+        if (c.file_after) {
+            QFile::remove(copy);
+            if (*c.file_after) {
+                ASSERT_EQ(WriteNewLogFile(copy, {"first log", "y"}, &existed), "");
+            }
+        }
+        EXPECT_EQ(KnownPulled(ReadRecord(tmp.path()), tmp.path(), log), c.known);
+        Listing listing;
+        listing.logs = {log};
+        std::vector<fatdss_t> there;
+        EXPECT_EQ(NotYetIn(listing, tmp.path(), &there).size(), c.known ? 0u : 1u);
+        if (c.record == kTornAfter) {
+            // An entry after the torn line stands on a line of its own.
+            QFile::remove(copy);
+            ASSERT_EQ(WriteNewLogFile(copy, {"first log", "y"}, &existed), "");
+            ASSERT_EQ(RecordPulled(tmp.path(), log, 2), "");
+            EXPECT_TRUE(KnownPulled(ReadRecord(tmp.path()), tmp.path(), log));
+        }
     }
 }

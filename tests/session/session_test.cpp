@@ -266,6 +266,26 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
     EXPECT_EQ(none.Reason(), MissingPortReason());
 }
 
+// A log holds a line every 2 s and one at each end; without a duration to
+// count from, no number of lines makes it whole.
+TEST(Session, TheLinesALogHoldsFollowFromItsDuration) {
+    const std::pair<const char*, long> cases[] = {
+        {"EBQNYWG EBQNYWG", 1},  // one record, at its start and stop
+        {"EBQNYWG EBQNYWH", 2},
+        {"EBQNYWG EBQOCEZ", 1996},  // 3990 s
+        {"EBQNYWH EBQNYWG", 0},     // a stop before the start
+        {"EBQNYWG AAAAAAA", 0},     // a stop that is no date
+    };
+    for (const auto& [line, lines] : cases) {
+        fatdss_t e;
+        xfnd(line, &e);
+        EXPECT_EQ(ExpectedLines(e), lines) << line;
+        if (lines > 0) {
+            EXPECT_EQ(ProgressMaximum(e.dur), lines - 1) << "the bar is full at the last line";
+        }
+    }
+}
+
 #if defined(__linux__)
 // A node of a group other than root's ("dialout" where this user may give
 // the file to it, as root may): the advice names the group and the command.
