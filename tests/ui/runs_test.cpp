@@ -271,11 +271,16 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         long pause_before;     // the line a single pause comes before (-1: none)
         bool unended;          // the last line comes without its line end
         const char* told;      // the one message, if any
+        milliseconds late{0};  // every answer comes so late
     } cases[] = {
         {"a pause of 1 s, twice", 60, 20, milliseconds(1000), -1, false, nullptr},
         {"a pause of 2.5 s", 60, 30, milliseconds(2500), -1, false, nullptr},
         {"a pause of 1 s before the last line", 60, 0, milliseconds(1000), 59, false, nullptr},
+        {"every answer 0.3 s late", 60, 0, milliseconds(0), -1, false, nullptr, milliseconds(300)},
+        {"every answer 0.8 s late", 60, 0, milliseconds(0), -1, false, nullptr, milliseconds(800)},
         {"a device that stops after 20 of 60 lines", 20, 0, milliseconds(0), -1, false, "Only 20 of about 60 lines"},
+        // The rest comes after the port is closed: what came is kept, and told.
+        {"a pause of 3.5 s after 30 lines", 60, 0, milliseconds(3500), 30, false, "Only 30 of about 60 lines"},
         {"a last line without its line end", 60, 0, milliseconds(0), -1, true, "without its line end"},
     };
     const QString path = dir_.filePath("paused.log");
@@ -290,6 +295,7 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         b.pause_before_line = c.pause_before;
         b.line_pause = c.pause;
         b.last_line_unended = c.unended;
+        b.delay_before_reply = c.late;
         sim.SetBehaviour(b);
         QFile::remove(path);
         ModalAnswers answers;
@@ -308,7 +314,8 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         Lines saved;
         QString error;
         ASSERT_TRUE(ReadLogFile(path, &saved, &error)) << error.toStdString();
-        EXPECT_EQ(saved, log.lines);
+        const std::size_t came = c.pause_before > 0 && c.told ? static_cast<std::size_t>(c.pause_before) : log.lines.size();
+        EXPECT_EQ(saved, Lines(log.lines.begin(), log.lines.begin() + static_cast<long>(came)));
     }
 }
 
