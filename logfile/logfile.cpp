@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "move_new.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
@@ -86,21 +88,18 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
     const auto exists = [&path] { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); };
     *existed = exists();
     if (*existed) return "The file exists";
-    // Saved whole under a name of its own first, then renamed: a rename
-    // never replaces a file, so one that appeared meanwhile is kept.
+    // Saved whole under a name of its own first, then moved to its name.
     const QFileInfo target(path);
     const QString part = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
     const std::string reason = WriteLogFile(part, lines);
     if (!reason.empty()) return reason;
-    QFile file(part);
-    if (!file.rename(path)) {
-        *existed = exists();
-        const std::string why = errorText(file);
-        QFile::remove(part);
-        return *existed ? std::string("The file exists") : why;
-    }
-    return std::string();
+    // The system's no-replace move: a file that appeared meanwhile stays,
+    // and this one is given up.
+    const std::string why = MoveToNewName(part, path, existed);
+    if (why.empty()) return why;
+    QFile::remove(part);
+    return *existed ? std::string("The file exists") : why;
 }
 
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error) {

@@ -23,8 +23,9 @@ constexpr qint64 kMaxLogFileBytes = static_cast<qint64>(kReplyBound);
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
 
 // Writes as WriteLogFile does, but never replaces a file: the lines go into
-// a new file beside `path`, which is then renamed to `path` only if no file
-// of that name exists. Returns "" on success, else the reason; *existed
+// a new file beside `path`, which is then moved to `path` by the system's
+// no-replace move (MoveToNewName), so a file that appears at `path` in the
+// meantime is kept and this one is given up. Returns "" on success, else the reason; *existed
 // tells whether the reason is a file already there.
 std::string WriteNewLogFile(const QString& path, const std::vector<std::string>& lines, bool* existed);
 

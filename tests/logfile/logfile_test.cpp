@@ -2,6 +2,7 @@
 // name as it was; a new file never replaces one; View Log reads plain files
 // of bounded size only, and refuses anything else at once.
 #include "logfile.h"
+#include "move_new.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,6 +96,16 @@ TEST(LogFile, WritesEveryByteOrNothingAndANewFileReplacesNone) {
     EXPECT_TRUE(!small || !WriteNewLogFile(dir.filePath("big.log"), big, &existed).empty());
     EXPECT_EQ(Contents(path), Bytes(lines));
     EXPECT_EQ(Entries(dir.path()).join(" "), "a.log ballast dir new.log");
+    // A file that appears at the name at the last moment, after the check
+    // and before the move, stays as it was: the move itself never replaces.
+    const QString late = dir.filePath("late.log");
+    const QByteArray theirs("another program's\r\n");
+    g_before_move = [&theirs](const QString& to) { Make(to, theirs, theirs.size()); };
+    const std::string reason = WriteNewLogFile(late, lines, &existed);
+    g_before_move = nullptr;
+    EXPECT_TRUE(!reason.empty() && existed) << reason;
+    EXPECT_EQ(Contents(late), theirs);
+    EXPECT_EQ(Entries(dir.path()).join(" "), "a.log ballast dir late.log new.log") << "a temporary file was left";
     QString error = "stale";
     EXPECT_TRUE(SameLogFile(path, lines, &error) && error.isEmpty());
     EXPECT_FALSE(SameLogFile(path, {"onf", kNulAndHigh}, &error) || SameLogFile(path, {"one"}, &error));
