@@ -1,6 +1,8 @@
 #include "commands.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <algorithm>
@@ -44,13 +46,17 @@ int listCommand(const Options& o, const std::string& port) {
     if (fatal(l.status)) return l.status;
     const std::vector<fatdss_t>& logs = l.listing.logs;
     if (o.json) {
-        std::string out = "[";
+        QJsonArray out;
         for (const fatdss_t& e : logs) {
-            out += std::string(out.size() > 1 ? ",\n " : "") + "{\"name\": " + jsonString(e.name) +
-                   ", \"start\": " + jsonString(iso(e.start)) + ", \"stop\": " + jsonString(iso(e.stop)) +
-                   ", \"duration_s\": " + std::to_string(e.dur) + ", \"file\": " + jsonString(e.file) + "}";
+            QJsonObject log;
+            log["name"] = Unicode(e.name);
+            log["start"] = QString::fromStdString(iso(e.start));
+            log["stop"] = QString::fromStdString(iso(e.stop));
+            log["duration_s"] = static_cast<qint64>(e.dur);
+            log["file"] = Unicode(e.file);
+            out.append(log);
         }
-        std::printf("%s]\n", out.c_str());
+        PrintJson(QJsonDocument(out), false);
         return l.status;
     }
     std::size_t width = 0;
@@ -69,10 +75,19 @@ int pullCommand(const Options& o, const std::string& port) {
     const QString dir = o.by_serial ? LoggerFolder(FromLocal(o.to), o.serial) : FromLocal(o.to);
 
     int pulled = 0, there = 0, failed = 0, unproven = 0;
-    std::string json;
+    QJsonArray json;
     const auto result = [&](const std::string& name, const std::string& file, const char* outcome) {
-        json += std::string(json.empty() ? "[" : ",\n ") + "{\"name\": " + jsonString(name) +
-                ", \"file\": " + jsonString(file) + ", \"result\": " + jsonString(outcome) + "}";
+        QJsonObject r;
+        r["name"] = Unicode(name);
+        r["file"] = Unicode(file);
+        r["result"] = QString::fromLatin1(outcome);
+        json.append(r);
+    };
+    // The logs already dealt with are reported also when a later one ends
+    // the command.
+    const auto finish = [&](int status) {
+        if (o.json) PrintJson(QJsonDocument(json), false);
+        return status;
     };
     std::vector<fatdss_t> wanted;
     if (o.all_new) {
@@ -96,7 +111,7 @@ int pullCommand(const Options& o, const std::string& port) {
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
         const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
-        if (fatal(status)) return status;
+        if (fatal(status)) return finish(status);
         const std::string path = Native(p.kept.path);
         const bool whole = p.read.outcome.Whole();
         const char* outcome = "failed";
@@ -130,7 +145,7 @@ int pullCommand(const Options& o, const std::string& port) {
         ++(told == "pulled" ? pulled : told == "failed" ? failed : told == "already there" ? there : unproven);
         result(e.name, e.file, outcome);
     }
-    if (o.json) std::printf("%s]\n", json.empty() ? "[" : json.c_str());
+    finish(0);
     const std::string summary = "pulled " + std::to_string(pulled) + ", already there " + std::to_string(there) +
                                 ", failed " + std::to_string(failed) +
                                 (unproven > 0 ? ", not proven whole " + std::to_string(unproven) : std::string()) +

@@ -115,19 +115,14 @@ std::string iso(const fatdt_t& t) {
     return text;
 }
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += static_cast<char>(ch);
-        } else if (ch < 0x20 || ch >= 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", ch);
-            out += esc;
-        } else {
-            out += static_cast<char>(ch);
-        }
-    }
-    return out + "\"";
+QString Unicode(const std::string& local) {
+    return QString::fromLocal8Bit(local.data(), static_cast<qsizetype>(local.size()));
+}
+
+QString NativeUnicode(const QString& path) { return QDir::toNativeSeparators(path); }
+
+void PrintJson(const QJsonDocument& json, bool one_line) {
+    const QByteArray text = json.toJson(one_line ? QJsonDocument::Compact : QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+    if (one_line) std::fputc('\n', stdout);
 }

@@ -2,6 +2,7 @@
 // and its JSON.
 #pragma once
 
+#include <QJsonDocument>
 #include <QString>
 
 #include <string>
@@ -40,5 +41,10 @@ bool FolderExists(const std::string& dir);
 
 // "YYYY-MM-DDThh:mm:ss".
 std::string iso(const fatdt_t& t);
-// A JSON string: ASCII, everything else escaped.
-std::string jsonString(const std::string& s);
+// Text in the system's 8-bit encoding (a port, a device's text, a system's
+// reason) as Unicode, for JSON.
+QString Unicode(const std::string& local);
+// A path as shown to the person, as Unicode.
+QString NativeUnicode(const QString& path);
+// Prints `json` on standard output as UTF-8, on one line or indented.
+void PrintJson(const QJsonDocument& json, bool one_line);

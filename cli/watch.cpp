@@ -1,5 +1,7 @@
 // krx3 watch: the watch's events as lines, one per event, with the time
 // and the adapter's serial number; or as JSON Lines.
+#include <QJsonObject>
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -40,11 +42,12 @@ std::string reason(const WatchEvent& e) {
 }
 
 // The copy an event is about.
-std::string copyOf(const WatchEvent& e) {
-    if (e.deletion) return Native(e.deletion->copy);
-    if (e.pull && e.pull->tried) return Native(e.pull->kept.path);
-    return e.log ? Native(CopyPath(e.folder, *e.log)) : std::string();
+QString copyPath(const WatchEvent& e) {
+    if (e.deletion) return e.deletion->copy;
+    if (e.pull && e.pull->tried) return e.pull->kept.path;
+    return e.log ? CopyPath(e.folder, *e.log) : QString();
 }
+std::string copyOf(const WatchEvent& e) { return Native(copyPath(e)); }
 
 const char* jsonName(Kind k) {
     switch (k) {
@@ -70,27 +73,28 @@ const char* jsonName(Kind k) {
 }
 
 void printJson(const WatchEvent& e) {
-    std::string out = "{\"time\": " + jsonString(now("%Y-%m-%dT%H:%M:%S")) + ", \"event\": \"" + jsonName(e.kind) + "\"";
-    const auto field = [&](const char* key, const std::string& value) { out += std::string(", \"") + key + "\": " + value; };
+    QJsonObject out;
+    out["time"] = QString::fromStdString(now("%Y-%m-%dT%H:%M:%S"));
+    out["event"] = QString::fromLatin1(jsonName(e.kind));
     if (e.kind != Kind::ScanFailed) {
-        field("port", jsonString(e.adapter.port));
-        field("serial", jsonString(e.adapter.serial));
+        out["port"] = Unicode(e.adapter.port);
+        out["serial"] = Unicode(e.adapter.serial);
     }
-    if (e.log) field("name", jsonString(e.log->name));
-    if (e.kind == Kind::Connected || e.kind == Kind::Done) field("folder", jsonString(Native(e.folder)));
-    if (e.log) field("file", jsonString(copyOf(e)));
-    if (e.kind == Kind::Pulled || e.kind == Kind::Unproven) field("lines", std::to_string(e.pull->read.lines.Count()));
-    if (e.kind == Kind::Unproven) field("expected_lines", std::to_string(e.pull->read.outcome.expected));
+    if (e.log) out["name"] = Unicode(e.log->name);
+    if (e.kind == Kind::Connected || e.kind == Kind::Done) out["folder"] = NativeUnicode(e.folder);
+    if (e.log) out["file"] = NativeUnicode(copyPath(e));
+    if (e.kind == Kind::Pulled || e.kind == Kind::Unproven) out["lines"] = e.pull->read.lines.Count();
+    if (e.kind == Kind::Unproven) out["expected_lines"] = static_cast<qint64>(e.pull->read.outcome.expected);
     if (e.kind == Kind::Failed || e.kind == Kind::ScanFailed || e.kind == Kind::Unproven)
-        field("reason", jsonString(reason(e)));
+        out["reason"] = Unicode(reason(e));
     if (e.kind == Kind::Done) {
-        field("pulled", std::to_string(e.tally.pulled));
-        field("already_there", std::to_string(e.tally.already_there));
-        field("deleted", std::to_string(e.tally.deleted));
-        field("failed", std::to_string(e.tally.failed));
-        field("not_proven_whole", std::to_string(e.tally.unproven));
+        out["pulled"] = e.tally.pulled;
+        out["already_there"] = e.tally.already_there;
+        out["deleted"] = e.tally.deleted;
+        out["failed"] = e.tally.failed;
+        out["not_proven_whole"] = e.tally.unproven;
     }
-    std::printf("%s}\n", out.c_str());
+    PrintJson(QJsonDocument(out), true);
 }
 
 void printText(const WatchEvent& e) {

@@ -101,7 +101,8 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
          "EBQRKIA  2017-06-16 08:00:00  2017-06-16 08:00:02  0h 0m 2s  2017_06_16_08_00_00.log\n"
          "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s  2017_06_17_23_59_58.log\n"},
         {"list --json" + port, 0,
-         "\"stop\": \"2017-06-15T10:30:22\", \"duration_s\": 2, \"file\": \"2017_06_15_10_30_20.log\"},\n {"},
+         "[\n    {\n        \"duration_s\": 2,\n        \"file\": \"2017_06_15_10_30_20.log\",\n        \"name\": "
+         "\"EBQNYWG\",\n        \"start\": \"2017-06-15T10:30:20\",\n        \"stop\": \"2017-06-15T10:30:22\"\n    },"},
         {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
         {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new --by-serial --to " + logs.string(), 0, "pulled 3, already there 0",

@@ -32,21 +32,26 @@ using Clock = std::chrono::steady_clock;
 using Event = std::map<std::string, std::string>;
 constexpr auto kBound = std::chrono::seconds(60);
 
+// A code point below 0x100 in UTF-8, as a JSON reader decodes "\u00XX".
+std::string Utf8(int cp) {
+    if (cp < 0x80) return std::string(1, static_cast<char>(cp));
+    return {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+}
+
 // One JSON object of string and integer values, as a map; empty when the
 // line is not such an object (the pairs put together again must give the line).
 Event Parse(const std::string& line) {
-    static const std::regex pair(R"re("(\w+)": ("((?:[^"\\]|\\.)*)"|\d+))re");
+    static const std::regex pair(R"re("(\w+)":("((?:[^"\\]|\\.)*)"|\d+))re");
     static const std::regex escape(R"re(\\(u00([0-9a-f]{2})|.))re");
     Event out;
     std::string again;
     for (std::sregex_iterator it(line.begin(), line.end(), pair), end; it != end; ++it) {
-        again += (again.empty() ? "{" : ", ") + it->str();
+        again += (again.empty() ? "{" : ",") + it->str();
         std::string value = (*it)[3].matched ? (*it)[3].str() : (*it)[2].str(), plain;
         std::sregex_iterator e(value.begin(), value.end(), escape), none;
         std::size_t at = 0;
         for (; e != none; at = static_cast<std::size_t>(e->position() + e->length()), ++e)
-            plain += value.substr(at, e->position() - at) +
-                     ((*e)[2].matched ? std::string(1, static_cast<char>(std::stoi((*e)[2], nullptr, 16))) : (*e)[1].str());
+            plain += value.substr(at, e->position() - at) + ((*e)[2].matched ? Utf8(std::stoi((*e)[2], nullptr, 16)) : (*e)[1].str());
         out[(*it)[1]] = plain + value.substr(at);
     }
     return again + "}" == line ? out : Event{};
@@ -168,7 +173,8 @@ std::size_t FilesIn(const fs::path& dir) {
 struct Folder {
     Folder() { fs::create_directories(path / "to"); }
     ~Folder() { fs::remove_all(path); }
-    const fs::path path = fs::temp_directory_path() / ("krx3-watch-" + std::to_string(::getpid()));
+    // A name beyond ASCII: JSON must give the path back as it is.
+    const fs::path path = fs::temp_directory_path() / ("krx3-watch-Messdaten-\xC3\xA9-" + std::to_string(::getpid()));
 };
 
 // Adapters plugged in, unplugged and plugged in again, one held by another
@@ -191,6 +197,7 @@ TEST(Krx3Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     Watching w(reg, {"--to", to.string(), "--delete-verified", "--json"});
 
     ASSERT_TRUE(w.Has("SERIALA", "done"));
+    EXPECT_EQ(w.Of("SERIALA", "connected").at(0)["folder"], (to / "SERIALA").string());
     EXPECT_EQ(w.Of("SERIALA", "pulled").size(), 2u);
     EXPECT_EQ(w.Of("SERIALA", "already_there").size(), 0u) << "a file at a log's name is not that log";
     ASSERT_EQ(w.Of("SERIALA", "failed").size(), 1u);
