@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cctype>
+
 #include "logfile.h"
 #include "record.h"
 
@@ -18,7 +20,17 @@ QString LoggerFolder(const QString& dir, const std::string& serial) {
         name += plain ? c : '_';
     }
     if (name.empty()) name = "no-serial";
-    if (name == "." || name == "..") name = std::string(name.size(), '_');
+    // Windows drops a name's trailing dots ("..." would be no name at all,
+    // "A." the folder "A"): they become '_', and so do "." and "..".
+    for (auto it = name.rbegin(); it != name.rend() && *it == '.'; ++it) *it = '_';
+    // Windows maps its device names (CON, NUL, COM1, ...), with any
+    // extension, to the device: such a serial gets a '_' before it.
+    std::string stem = name.substr(0, name.find('.'));
+    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool device = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+                        (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+                         stem[3] >= '0' && stem[3] <= '9');
+    if (device) name = "_" + name;
     return QDir(dir).filePath(QString::fromStdString(name));
 }
 

@@ -29,7 +29,9 @@ QString CopyPath(const QString& dir, const fatdss_t& log);
 
 // The folder of one logger's copies in `dir`: DIR/SERIAL, the serial number
 // with every character but letters, digits, '-', '_' and '.' replaced by
-// '_' ("no-serial" for an adapter without one; never "." or "..").
+// '_' ("no-serial" for an adapter without one), trailing dots as well, and
+// a '_' before a name that Windows keeps for a device (CON, NUL, COM1, ...):
+// a folder of its own on both systems, never "." or "..".
 QString LoggerFolder(const QString& dir, const std::string& serial);
 
 // The logs of `listing` that `dir`'s record does not know as pulled whole

@@ -65,6 +65,10 @@ TEST(Offload, ALoggersFolderIsOneNameInsideTheFolder) {
     const std::pair<std::string, QString> cases[] = {
         {"FT5ZJ1AB", "FT5ZJ1AB"}, {"", "no-serial"},       {"..", "__"},    {".", "_"},
         {"a/../b", "a_.._b"},     {"C:\\x y", "C__x_y"},   {"é", "__"},     {"v1.2-x_y", "v1.2-x_y"},
+        // Names Windows maps elsewhere or cannot make.
+        {"...", "___"},           {"AB12.", "AB12_"},      {"AB12 ", "AB12_"}, {"CON", "_CON"},
+        {"nul", "_nul"},          {"Com1", "_Com1"},       {"LPT9.x", "_LPT9.x"}, {"aux.", "aux_"},
+        {"COM10", "COM10"},       {"CONSOLE", "CONSOLE"},  {"PRN.2", "_PRN.2"},
     };
     for (const auto& [serial, name] : cases) {
         SCOPED_TRACE(serial);

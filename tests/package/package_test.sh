@@ -36,6 +36,14 @@ complete() { PATH="$PWD/bin:$PATH" KRX3_REGISTRY="$2" bash -c '. share/bash-comp
 [ "$(complete "krx3 watch --d" "$2")" = --delete-verified ]
 [ "$(complete "krx3 pull --b" "$2")" = --by-serial ]
 [ "$(complete "krx3 list --port " "$2")" = "COM10 COM3" ]
+# A port's name is offered as it is and never run as a command.
+mkdir "$work/fake"
+printf '#!/bin/sh\necho "\\$(date>%s/ran)  X"\n' "$work" >"$work/fake/krx3"
+chmod +x "$work/fake/krx3"
+offered=$(PATH="$work/fake:$PATH" bash -c '. share/bash-completion/completions/krx3
+    COMP_WORDS=(krx3 list --port ""); COMP_CWORD=3; _krx3; printf "%s\n" "${COMPREPLY[@]}"')
+[ "$offered" = "\$(date>$work/ran)" ]
+[ ! -e "$work/ran" ]
 # An installed window that cannot start (a missing library or platform
 # plugin) ends at once; one that started runs until timeout stops it (124).
 QT_QPA_PLATFORM=offscreen timeout 5 bin/krx3-upload && exit 1 || [ $? -eq 124 ]
