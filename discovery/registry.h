@@ -8,6 +8,7 @@
 // names compare without regard to ASCII case, as the registry does.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ std::unique_ptr<RegistrySource> WindowsRegistry();
 // with BOM or 8-bit text; string and dword values, in file order). Keys are
 // taken below HKEY_LOCAL_MACHINE. Throws std::runtime_error when the file
 // cannot be read or is not such an export.
+// The largest export read: the serial ports' keys of a machine take a few
+// kilobytes, a whole HKLM export some hundreds of megabytes.
+constexpr std::uintmax_t kMaxExportBytes = 64u << 20;
+// Reads the export at `path`, a plain file of at most kMaxExportBytes;
+// throws std::runtime_error saying why not.
 std::unique_ptr<RegistrySource> RecordedRegistry(const std::string& path);
 std::unique_ptr<RegistrySource> RecordedRegistryFromText(const std::string& text);
 

@@ -5,6 +5,7 @@
 // and takes the later data, as an import of the file overwrites the value.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -230,9 +231,22 @@ std::unique_ptr<RegistrySource> Load(const std::string& bytes, const std::string
 }  // namespace
 
 std::unique_ptr<RegistrySource> RecordedRegistry(const std::string& path) {
+    // Only a plain file is opened: a pipe would wait for a writer, and a
+    // device such as /dev/zero would never end.
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec) throw std::runtime_error(path + ": cannot open the registry export (" + ec.message() + ")");
+    if (!std::filesystem::is_regular_file(st))
+        throw std::runtime_error(path + ": the registry export is not a plain file (a folder, a pipe or a device)");
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxExportBytes)
+        throw std::runtime_error(path + ": the registry export is larger than " + std::to_string(kMaxExportBytes >> 20) +
+                                 " MiB; export only the keys of the serial ports");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot open the registry export");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (in.bad()) throw std::runtime_error(path + ": cannot read the registry export");
     return Load(bytes, path);
 }

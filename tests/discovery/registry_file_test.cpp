@@ -14,6 +14,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/stat.h>
+#endif
+
 #include "portscan.h"
 #include "registry.h"
 
@@ -162,6 +166,35 @@ TEST(RecordedRegistry, MalformedExportsNameTheLine) {
             EXPECT_NE(std::string(e.what()).find(c.where), std::string::npos) << e.what();
         }
     }
+}
+
+// An export is read only from a plain file of a bounded size: a pipe, a
+// device or a folder is refused at once, never read (it would hold the
+// window for ever).
+TEST(RecordedRegistry, OnlyAPlainFileOfBoundedSizeIsRead) {
+    const fs::path dir = fs::temp_directory_path() / ("krx3-export-" + std::to_string(std::random_device()()));
+    fs::create_directories(dir / "folder");
+    std::ofstream(dir / "big.reg").close();
+    fs::resize_file(dir / "big.reg", kMaxExportBytes + 1);  // sparse
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {(dir / "folder").string(), "not a plain file"},
+        {(dir / "big.reg").string(), "larger than 64 MiB"},
+    };
+#ifdef __linux__
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    cases.push_back({(dir / "fifo").string(), "not a plain file"});
+    cases.push_back({"/dev/zero", "not a plain file"});
+#endif
+    for (const auto& [path, says] : cases) {
+        try {
+            RecordedRegistry(path);
+            ADD_FAILURE() << "read: " << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(path + ": " ), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+        }
+    }
+    fs::remove_all(dir);
 }
 
 #ifdef __linux__
