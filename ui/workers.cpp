@@ -257,23 +257,29 @@ void TUploadLogThread::SaveToFile() {
         proposed += QStringLiteral("-incomplete.log");
     }
     dialog->selectFile(proposed);
-    if (dialog->exec() != QDialog::Accepted) return;
-    const QStringList chosen = dialog->selectedFiles();
-    if (chosen.isEmpty()) return;
+    QStringList chosen;
     // Two logs can share a name (their start time): a file that holds
-    // another log is replaced only when the person says so. The same bytes
-    // are saved again without a question.
-    const QString path = QDir::toNativeSeparators(chosen.first());
-    QString unread;
-    if (QFileInfo::exists(chosen.first()) && !SameLogFile(chosen.first(), lines_.Lines(), &unread)) {
-        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(),
-                        QStringLiteral("%1 already holds another log. Replace it?").arg(path),
-                        QMessageBox::Yes | QMessageBox::No, Form1);
+    // another log is replaced only when the person says so; No offers the
+    // dialog again, for another name. The same bytes are saved again
+    // without a question.
+    for (;;) {
+        if (dialog->exec() != QDialog::Accepted) return;
+        chosen = dialog->selectedFiles();
+        if (chosen.isEmpty()) return;
+        QString unread;
+        if (!QFileInfo::exists(chosen.first()) || SameLogFile(chosen.first(), lines_.Lines(), &unread)) break;
+        const QString path = QDir::toNativeSeparators(chosen.first());
+        const QString question = unread.isEmpty()
+                                     ? QStringLiteral("%1 already holds another log. Replace it?").arg(path)
+                                     : QStringLiteral("%1 exists and cannot be read (%2). Replace it?").arg(path, unread);
+        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(), question, QMessageBox::Yes | QMessageBox::No, Form1);
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
-        if (box.exec() != QMessageBox::Yes) return;
+        if (box.exec() == QMessageBox::Yes) break;
+        dialog->selectFile(chosen.first());
     }
+    const QString path = QDir::toNativeSeparators(chosen.first());
     const std::string error = WriteLogFile(chosen.first(), lines_.Lines());
     if (!error.empty())
         Form1->ShowError(QString::fromLatin1(Action()),

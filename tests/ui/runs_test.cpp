@@ -19,6 +19,10 @@
 #include "serial_os.h"
 #include "simulator.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 using krx3sim::Behaviour;
@@ -166,14 +170,18 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         const char* what;
         Lines lines;
         bool cut, save;              // the line drops after 600 bytes; the user saves (else cancels)
-        const char* before = nullptr;  // the file's bytes before the save (none: no file)
+        const char* before = nullptr;  // the file's bytes before the save (none: no file; "|": a pipe)
         bool replace = false;          // the answer to the question, if one comes
+        const char* asks = "already holds another log";  // what the question says
     } cases[] = {
         {"a long log, shown in several steps", Lines(20000, std::string(30, 's')), false, true},
         {"cancelled", odd, false, false},
         {"the line drops", Lines(200, "sample"), true, true},
         {"onto another log, the default answer", {"new"}, false, true, "old\r\n", false},
         {"onto another log, replaced", {"new"}, false, true, "old\r\n", true},
+#ifndef _WIN32
+        {"onto something that cannot be read", {"new"}, false, true, "|", false, "exists and cannot be read"},
+#endif
         {"onto the same bytes", {"new"}, false, true, "new\r\n"},
         {"bytes above 0x7F, NUL, empty and long lines", odd, false, true},  // last: View Log reads it
     };
@@ -187,8 +195,13 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         b.close_after_bytes = c.cut ? 600 : -1;
         sim.SetBehaviour(b);
         QFile::remove(path);
+        const bool pipe = c.before && std::string(c.before) == "|";
         QFile before(path);
-        ASSERT_TRUE(!c.before || (before.open(QIODevice::WriteOnly) && before.write(c.before) > 0 && before.flush()));
+#ifndef _WIN32
+        ASSERT_TRUE(!pipe || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+#endif
+        ASSERT_TRUE(!c.before || pipe ||
+                    (before.open(QIODevice::WriteOnly) && before.write(c.before) > 0 && before.flush()));
         before.close();
         ModalAnswers answers;
         if (c.cut) answers.Add(ModalAnswers::ClickOk());
@@ -201,6 +214,13 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         }));
         answers.Add(c.replace ? ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); })
                               : ModalAnswers::Key(Qt::Key_Return));
+        // No (the default) offers the dialog again, on the name chosen.
+        QString again;
+        if (c.before && !c.replace)
+            answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* dialog) {
+                again = dialog->selectedFiles().value(0);
+                ModalAnswers::Cancel()(dialog);
+            }));
         QTest::mouseClick(w.Button3, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle(milliseconds(60000)));
         EXPECT_EQ(proposed, c.cut ? "2021_02_01_08_30_00-incomplete.log" : "2021_02_01_08_30_00.log");
@@ -215,14 +235,17 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         QByteArray bytes;
         for (const std::string& line : got)
             bytes.append(line.data(), static_cast<qsizetype>(line.size())).append("\r\n");
-        const bool asked = c.save && c.before && bytes != c.before;
+        const bool asked = c.save && c.before && (pipe || bytes != c.before);
+        EXPECT_EQ(again, asked && !c.replace ? path : QString());
         EXPECT_EQ(answers.Seen().size(), (c.cut ? 1 : 0) + (asked ? 1 : 0)) << answers.Seen().join("|").toStdString();
         EXPECT_TRUE(!c.cut || answers.Seen().value(0).contains("incomplete"));
-        EXPECT_TRUE(!asked || answers.Seen().back().endsWith(QDir::toNativeSeparators(path) +
-                                                              " already holds another log. Replace it?"));
+        EXPECT_TRUE(!asked || (answers.Seen().back().contains(QDir::toNativeSeparators(path) + " " + c.asks) &&
+                               answers.Seen().back().endsWith("Replace it?")))
+            << answers.Seen().join("|").toStdString();
         const QByteArray expected = c.save && (!asked || c.replace) ? bytes : QByteArray(c.before ? c.before : "<none>");
         QFile saved(path);
-        EXPECT_TRUE((saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == expected);
+        EXPECT_TRUE(pipe || (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == expected);
+        EXPECT_TRUE(!pipe || !QFileInfo(path).isFile()) << "the pipe was replaced";
         for (std::string& line : got) std::replace(line.begin(), line.end(), '\0', '?');  // shown as U+FFFD
         const auto at = std::mismatch(shown.begin(), shown.end(), got.begin(), got.end());
         const auto text = [](const Lines& l, Lines::const_iterator i) {
