@@ -69,7 +69,7 @@ int listCommand(const Options& o, const std::string& port) {
 }
 
 int pullCommand(const Options& o, const std::string& port) {
-    if (!FolderExists(o.to)) return kUsage;
+    if (!FolderExists(o.to, true)) return kUsage;
     const Listed l = listDevice(port);
     if (fatal(l.status)) return l.status;
     const QString dir = o.by_serial ? LoggerFolder(FromLocal(o.to), o.serial) : FromLocal(o.to);

@@ -96,8 +96,9 @@ QString FromLocal(const std::string& dir) { return QString::fromLocal8Bit(dir.c_
 
 std::string Native(const QString& path) { return QDir::toNativeSeparators(path).toLocal8Bit().toStdString(); }
 
-bool FolderExists(const std::string& dir) {
+bool FolderExists(const std::string& dir, bool make) {
     const QFileInfo info(FromLocal(dir));
+    if (!info.exists() && make && info.dir().exists() && QDir().mkpath(info.absoluteFilePath())) return true;
     if (!info.exists()) {
         say("krx3: the folder \"" + dir + "\" does not exist.");
         return false;

@@ -36,8 +36,9 @@ std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, con
 // A folder as given on the command line, and a path as shown to the person.
 QString FromLocal(const std::string& dir);
 std::string Native(const QString& path);
-// A folder given on the command line that exists; false after saying why not.
-bool FolderExists(const std::string& dir);
+// A folder given on the command line that exists (with `make`, one whose
+// parent exists is made); false after saying why not.
+bool FolderExists(const std::string& dir, bool make = false);
 
 // "YYYY-MM-DDThh:mm:ss".
 std::string iso(const fatdt_t& t);

@@ -38,6 +38,7 @@ std::string reason(const WatchEvent& e) {
         return Judge(e.pull->read.outcome, port, Asked{Asked::kRead, name}, e.pull->read.lines.Count()).text;
     if (e.pull) return KeptText(name, e.pull->kept, Native(e.pull->kept.path));
     if (e.deletion) return NotDeletedText(name, *e.deletion, port, Native(e.deletion->copy));
+    if (!e.adapter_error.empty()) return e.adapter_error + "; its offload stopped.";
     return "the folder \"" + Native(e.folder) + "\" could not be made.";
 }
 
@@ -142,7 +143,7 @@ void printText(const WatchEvent& e) {
 }  // namespace
 
 int watchCommand(const Options& o) {
-    if (!FolderExists(o.to)) return kUsage;
+    if (!FolderExists(o.to, true)) return kUsage;
     static std::atomic<bool> stop{false};
     StopOnInterrupt(&stop);
 

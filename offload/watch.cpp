@@ -107,9 +107,8 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
             if (progress_) progress_(log, lines, bytes);
         };
     };
-    tell(Kind::Connected, {});
-
-    // The port may still be being set up: it is tried for a while.
+    // The port may still be being set up: it is tried for a while. It is
+    // told as connected once it opened.
     const auto give_up = Clock::now() + options_.open_for;
     Listing listing = ListLogs(a.port);
     while (listing.outcome.kind == Ending::PortNotOpened && Clock::now() < give_up && !stop.load()) {
@@ -117,6 +116,22 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         if (!stop.load()) listing = ListLogs(a.port);
     }
     if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
+    if (listing.outcome.kind != Ending::PortNotOpened) tell(Kind::Connected, {});
+    // Each log goes to the folder of the serial it was filed under: before
+    // each, the adapter on the port must still be that one (another may
+    // have been plugged in under the port's name meanwhile).
+    const auto same_adapter = [&]() {
+        const PortScanResult now = scan_();
+        for (std::size_t i = 0; i < now.ports.size(); ++i)
+            if (now.ports[i] == a.port && (i < now.serials.size() ? now.serials[i] : std::string()) == a.serial)
+                return true;
+        tell(Kind::Failed, [&](WatchEvent& e) {
+            e.adapter_error = now.error.Failed() ? "the scan failed, so the adapter on " + a.port + " is not known to be this one"
+                                                 : "the adapter on " + a.port + " is no longer this one";
+        });
+        tell(Kind::Done, {});
+        return false;
+    };
     if (!listing.Complete()) {
         tell(Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
         return tell(Kind::Done, {});
@@ -130,6 +145,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         return tell(Kind::Done, {});
     }
     for (const fatdss_t& log : wanted) {
+        if (!same_adapter()) return;
         const Pull p = PullLog(a.port, log, base.folder, progress_of(log));
         if (p.read.outcome.kind == Ending::Stopped) return;
         const bool kept = p.tried && (p.kept.result == Keeping::Result::Saved ||
@@ -151,6 +167,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
 
     if (!options_.delete_verified) return tell(Kind::Done, {});
     for (const fatdss_t& log : copied) {
+        if (!same_adapter()) return;
         const VerifiedDelete d = DeleteVerified(a.port, listing, log.name, base.folder, progress_of(log));
         // Stopped anywhere, the log is still on the device or gone with its
         // equal copy kept: either way nothing is lost, and nothing is told.

@@ -35,7 +35,7 @@ struct Tally {
 
 struct WatchEvent {
     enum class Kind {
-        Connected,     // an adapter appeared; its offload begins
+        Connected,     // an adapter appeared and its port opened; its offload begins
         Pulled,        // `log` was read whole and kept (`pull`)
         Unproven,      // `log` was kept as it came, but not proven whole (`pull`): it is not deleted
         AlreadyThere,  // `log` has its copy already (`pull` when it was read to tell)
@@ -53,6 +53,7 @@ struct WatchEvent {
     const Pull* pull = nullptr;                // the read and the keeping
     const VerifiedDelete* deletion = nullptr;  // the verified delete
     std::string folder_error;                  // Failed: the folder could not be made
+    std::string adapter_error;                 // Failed: the port's adapter is no longer the one served
     SystemError scan_error;                    // ScanFailed
     Tally tally;                               // Done
 };

@@ -239,6 +239,7 @@ TEST(Krx3Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     EXPECT_EQ(gap.Logs().size(), 1u) << "a log whose copy is not whole was deleted";
     serial_os::Close(holder);
     EXPECT_NE(w.Of("HELD", "failed").at(0)["reason"].find("could not be opened"), std::string::npos);
+    EXPECT_TRUE(w.Of("HELD", "connected").empty()) << "a port that never opened was told as connected";
     EXPECT_EQ(FilesIn(to / "HELD"), 0u);
     EXPECT_EQ(Slurp(to / "SERIALB" / FileOf(b_log)), Bytes(b_log));
     EXPECT_TRUE(b.Logs().empty());

@@ -2,6 +2,7 @@
 // name stays as it was, and what was found there is told apart, with the
 // system's reason where there is one.
 #include "logfile.h"
+#include "simulator.h"
 #include "offload.h"
 #include "record.h"
 #include "watch.h"
@@ -138,4 +139,35 @@ TEST(Offload, TheRecordKnowsACopyOnlyByItsBytes) {
             EXPECT_TRUE(KnownPulled(ReadRecord(tmp.path()), tmp.path(), log));
         }
     }
+}
+
+// A watch files each log under the serial it began with: when another
+// adapter turns up under the port's name in the middle of an offload, that
+// logger's offload stops before its next log, and nothing more is filed.
+TEST(Watch, StopsWhenThePortsAdapterIsNoLongerTheOneItServes) {
+    krx3sim::Simulator sim(krx3sim::SampleLogs(2, 5));
+    int scans = 0;
+    const auto scan = [&] {
+        PortScanResult r;
+        r.ports = {sim.PortPath()};
+        r.serials = {++scans <= 2 ? "AAA" : "BBB"};  // the look, the first log; then another adapter
+        return r;
+    };
+    QTemporaryDir tmp;
+    std::vector<WatchEvent::Kind> kinds;
+    std::string why;
+    WatchOptions options;
+    options.dir = tmp.path();
+    Watch watch(options, scan, [&](const WatchEvent& e) {
+        kinds.push_back(e.kind);
+        if (!e.adapter_error.empty()) why = e.adapter_error;
+    });
+    std::atomic<bool> stop{false};
+    ASSERT_TRUE(watch.Look(stop));
+    using K = WatchEvent::Kind;
+    EXPECT_EQ(kinds, (std::vector<K>{K::Connected, K::Pulled, K::Failed, K::Done}));
+    EXPECT_NE(why.find("no longer this one"), std::string::npos) << why;
+    EXPECT_EQ(QDir(LoggerFolder(tmp.path(), "AAA")).entryList(QStringList{"*.log"}, QDir::Files).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(LoggerFolder(tmp.path(), "BBB")));
+    EXPECT_TRUE(watch.AnyFailed());
 }
