@@ -13,6 +13,7 @@ packages=(
   xvfb xauth                # the tool on a virtual display, for machines without one
   desktop-file-utils dpkg-dev # the package: its desktop entry checked, its library dependencies found
   bash-completion pkg-config  # where the package's completion goes, asked of bash-completion
+  lintian appstream         # the package checked as Debian checks one; its AppStream data
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(

@@ -7,10 +7,18 @@ set -eux
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cpack --config "$1/CPackConfig.cmake" -B "$work" >"$work/cpack.log" || { cat "$work/cpack.log"; exit 1; }
+# Debian's own checks: lintian finds no error and no warning (its info-level
+# notes on hardening flags and the .comment section of binaries stripped by
+# CPack stay), and the AppStream data and the desktop entry are valid.
+lintian --fail-on error,warning "$work"/*.deb
 dpkg-deb -x "$work"/*.deb "$work/root"
 dpkg-deb -f "$work"/*.deb Depends | grep libqt6widgets6
 cd "$work/root/usr"
-ls bin/krx3-sim share/applications/krx3-upload.desktop share/icons/hicolor/256x256/apps/krx3-upload.png share/man/man1/krx3.1
+ls bin/krx3-sim share/applications/krx3-upload.desktop share/icons/hicolor/256x256/apps/krx3-upload.png \
+  share/man/man1/krx3.1.gz share/man/man1/krx3-upload.1.gz share/man/man1/krx3-sim.1.gz \
+  share/doc/krx3-upload/copyright share/doc/krx3-upload/changelog.gz share/metainfo/org.krx3tool.Krx3Upload.metainfo.xml
+desktop-file-validate share/applications/krx3-upload.desktop
+appstreamcli validate --no-net share/metainfo/org.krx3tool.Krx3Upload.metainfo.xml
 # The programs look for no library in the build tree, and run.
 readelf -d bin/krx3 bin/krx3-upload | grep -E 'RPATH|RUNPATH' && exit 1
 bin/krx3 --help | grep "Exit status"
