@@ -7,8 +7,10 @@ namespace {
 
 std::atomic<bool>* g_interrupted = nullptr;
 
-// Runs on a thread of its own that the console starts.
+// Runs on a thread of its own that the console starts. A second Ctrl-C
+// (or Ctrl-Break) ends the program at once, as on POSIX.
 BOOL WINAPI onInterrupt(DWORD event) {
+    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && g_interrupted->exchange(true)) ExitProcess(130);
     g_interrupted->store(true);
     StopConversations(true);
     // The console window closing ends the process as soon as this returns:

@@ -15,7 +15,10 @@
 #endif
 #include <windows.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "ansi_text_win32.h"
 #include "serial_os.h"
@@ -130,18 +133,26 @@ com_handle_t Open(const std::string& port, SystemError* error) {
 
 namespace {
 
-// An event of one overlapped call, closed when the call is done. (One per
-// call, not one per thread: a thread-local object with a destructor is
-// what the MinGW runtime has been seen to trip over at thread exit.)
-struct CallEvent {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~CallEvent() {
-        if (event) CloseHandle(event);
+// One overlapped call: its OVERLAPPED, its event and the bytes it reads or
+// writes, together on the heap. The driver owns all three until the call
+// completes; a call that does not complete even after it was cancelled is
+// left to the driver, never freed under it. (One event per call, not one
+// per thread: a thread-local object with a destructor is what the MinGW
+// runtime has been seen to trip over at thread exit.)
+struct Call {
+    explicit Call(std::size_t size) : bytes(size) { ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Call() {
+        if (ov.hEvent) CloseHandle(ov.hEvent);
     }
-    CallEvent() = default;
-    CallEvent(const CallEvent&) = delete;
-    CallEvent& operator=(const CallEvent&) = delete;
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    OVERLAPPED ov{};
+    std::vector<char> bytes;
 };
+
+// How long a cancelled call is waited for. A driver that has not let go of
+// it by then holds a call that is abandoned to it.
+constexpr DWORD kCancelWaitMs = 1000;
 
 enum class Io { Done, Failed };
 
@@ -157,38 +168,33 @@ Io result(HANDLE port, OVERLAPPED* ov, DWORD* n, SystemError* error) {
     return Io::Failed;
 }
 
-// Starts nothing: waits for an I/O begun on `ov` until `deadline_ms`, then
-// cancels it and waits for the cancellation (bounded too). *n: bytes moved.
-Io finish(HANDLE port, OVERLAPPED* ov, DWORD deadline_ms, DWORD* n, SystemError* error) {
-    if (WaitForSingleObject(ov->hEvent, deadline_ms) != WAIT_OBJECT_0) {
-        CancelIoEx(port, ov);
-        // The I/O still writes into `ov` and its buffer until it completes:
-        // it is waited for, never left behind.
-        GetOverlappedResult(port, ov, n, TRUE);
-        return Io::Done;
-    }
-    return result(port, ov, n, error);
-}
-
-// Begins an overlapped read or write of `size` bytes and finishes it.
-template <class Call>
-Io overlapped(HANDLE port, DWORD deadline_ms, DWORD* n, SystemError* error, Call call) {
-    OVERLAPPED ov{};
-    const CallEvent event;
-    ov.hEvent = event.event;
-    if (!ov.hEvent) {
+// Begins an overlapped read or write on `call` and waits for it until
+// `deadline_ms`; then cancels it and waits for the cancellation, at most
+// kCancelWaitMs. *n: bytes moved. A call the driver does not give back is
+// Failed, and released to the driver (`call` is then empty).
+template <class Begin>
+Io overlapped(HANDLE port, DWORD deadline_ms, DWORD* n, SystemError* error, std::unique_ptr<Call>& call, Begin begin) {
+    *n = 0;
+    if (!call->ov.hEvent) {
         if (error) *error = LastSystemError();
         return Io::Failed;
     }
-    *n = 0;
-    if (call(&ov)) return result(port, &ov, n, error);
+    if (begin(&call->ov)) return result(port, &call->ov, n, error);
     const DWORD code = GetLastError();
     if (code == ERROR_TIMEOUT) return Io::Done;
     if (code != ERROR_IO_PENDING) {
         if (error) *error = SystemErrorOf(static_cast<long>(code));
         return Io::Failed;
     }
-    return finish(port, &ov, deadline_ms, n, error);
+    if (WaitForSingleObject(call->ov.hEvent, deadline_ms) == WAIT_OBJECT_0) return result(port, &call->ov, n, error);
+    CancelIoEx(port, &call->ov);
+    if (WaitForSingleObject(call->ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+        call.release();  // still the driver's: left to it, never freed under it
+        if (error) *error = SystemErrorOf(WAIT_TIMEOUT);
+        return Io::Failed;
+    }
+    GetOverlappedResult(port, &call->ov, n, FALSE);
+    return Io::Done;
 }
 
 }  // namespace
@@ -204,11 +210,13 @@ Read ReadByte(com_handle_t h, unsigned char* byte, SystemError* error) {
         return Read::Byte;
     }
     DWORD got = 0;
-    const Io io = overlapped(p->h, kReadDeadlineMs, &got, error, [&](OVERLAPPED* ov) {
-        return ReadFile(p->h, p->buf, sizeof p->buf, nullptr, ov) != FALSE;
+    auto call = std::make_unique<Call>(sizeof p->buf);
+    const Io io = overlapped(p->h, kReadDeadlineMs, &got, error, call, [&](OVERLAPPED* ov) {
+        return ReadFile(p->h, call->bytes.data(), sizeof p->buf, nullptr, ov) != FALSE;
     });
     if (io == Io::Failed) return Read::Failed;
     if (got == 0) return Read::Idle;
+    std::memcpy(p->buf, call->bytes.data(), got);
     p->pos = 1;
     p->len = got;
     *byte = p->buf[0];
@@ -235,11 +243,13 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
     std::size_t done = 0;
     while (done < size) {
         const std::size_t left = size - done;
-        const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        const DWORD chunk = left > 0x10000u ? 0x10000u : static_cast<DWORD>(left);
         DWORD written = 0;
+        auto call = std::make_unique<Call>(chunk);
+        std::memcpy(call->bytes.data(), data + done, chunk);
         // A slice's own deadline: the driver's write time-out, with room.
-        const Io io = overlapped(port, kWriteSliceMs * 4, &written, error, [&](OVERLAPPED* ov) {
-            return WriteFile(port, data + done, chunk, nullptr, ov) != FALSE;
+        const Io io = overlapped(port, kWriteSliceMs * 4, &written, error, call, [&](OVERLAPPED* ov) {
+            return WriteFile(port, call->bytes.data(), chunk, nullptr, ov) != FALSE;
         });
         if (io == Io::Failed) return false;
         done += written;
