@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "recorded_export.h"
 #include "simulator.h"
@@ -165,6 +166,41 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     std::sort(wanted.begin(), wanted.end());
     EXPECT_EQ(copies, wanted);
     EXPECT_FALSE(fs::exists(gapped / "krx3-record.jsonl"));
+    fs::remove_all(dir);
+}
+
+// The README's example, run as written in a fresh folder against the
+// simulator it names (sample logs of 120 lines; its port for the README's),
+// says every line the README shows.
+TEST(Krx3, TheReadmeExampleRunsAsWritten) {
+    const std::string readme = Slurp(KRX3_README);
+    const std::size_t from = readme.find("```\n$ krx3 list --port /dev/pts/4\n");
+    ASSERT_NE(from, std::string::npos) << "the example is not in the README";
+    const std::string block = readme.substr(from + 4, readme.find("```", from + 4) - from - 4);
+    const fs::path dir = fs::temp_directory_path() / ("krx3-readme-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    krx3sim::Simulator sim(krx3sim::SampleLogs(3, 120));
+    std::vector<std::pair<std::string, std::string>> steps;  // a command and what it says
+    std::size_t at = 0;
+    while (at < block.size()) {
+        const std::size_t end = block.find('\n', at);
+        const std::string line = block.substr(at, end - at);
+        at = end + 1;
+        if (line.rfind("$ krx3 ", 0) == 0)
+            steps.push_back({line.substr(7), ""});
+        else if (!steps.empty())
+            steps.back().second += line + "\n";
+    }
+    ASSERT_EQ(steps.size(), 5u);
+    for (auto [args, says] : steps) {
+        SCOPED_TRACE(args);
+        for (std::size_t p = args.find("/dev/pts/4"); p != std::string::npos; p = args.find("/dev/pts/4"))
+            args.replace(p, 10, sim.PortPath());
+        const auto run = Krx3(dir, args, "cd " + dir.string() + " &&");
+        EXPECT_EQ(run.first, 0) << run.second;
+        EXPECT_EQ(run.second, says);
+    }
     fs::remove_all(dir);
 }
 
