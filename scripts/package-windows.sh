@@ -49,6 +49,7 @@ done
 # libraries linked in here (zlib, libpng, libjpeg, FreeType, HarfBuzz, PCRE2,
 # double-conversion, ...) among them. The MinGW-w64 runtime and GCC's
 # runtime libraries are linked in too.
+cp "$top/LICENSE" "$stage/licenses/krx3-upload-MIT.txt"
 cp /usr/share/common-licenses/LGPL-3 "$stage/licenses/LGPL-3.txt"
 cp /usr/share/common-licenses/GPL-3 "$stage/licenses/GPL-3.txt"
 cp /usr/share/doc/libqt6core6/copyright "$stage/licenses/Qt-$qt_version.txt"
