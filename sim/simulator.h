@@ -53,6 +53,7 @@ struct Behaviour {
     long pause_before_line = -1;                      // a log ("fs read"): a pause before its line k (0-based)
     std::chrono::milliseconds line_pause{0};          // the length of that pause
     bool last_line_unended = false;                   // a log's last line goes out without its line end
+    long answer_commands = -1;                        // answers only so many commands, then none (-1: all)
 };
 
 // Sample logs with realistic start and stop codes and contents: `count` logs,

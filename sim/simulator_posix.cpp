@@ -187,7 +187,8 @@ struct Simulator::Impl {
         {
             std::lock_guard<std::mutex> lock(mu);
             r.b = behaviour;
-            if (r.b.silent) return;
+            if (r.b.silent || (r.b.answer_commands >= 0 && static_cast<long>(commands.size()) > r.b.answer_commands))
+                return;
             delay = r.b.delay_before_reply;
             if (cmd == "md mach" || cmd == "fs stop") {
                 lines.push_back("ok");

@@ -72,7 +72,7 @@ std::string Behaviours(const Behaviour& b) {
         << b.extra_list_lines.size();
     for (const std::string& l : b.extra_list_lines) out << ' ' << Text(l);
     out << ' ' << Text(b.del_reply) << ' ' << (b.keep_on_delete ? 1 : 0) << ' ' << b.pause_before_line << ' '
-        << b.line_pause.count() << ' ' << (b.last_line_unended ? 1 : 0);
+        << b.line_pause.count() << ' ' << (b.last_line_unended ? 1 : 0) << ' ' << b.answer_commands;
     return out.str();
 }
 
@@ -94,7 +94,7 @@ bool Behaviours(std::istream& in, Behaviour* b) {
     long long line_pause = 0;
     int unended = 0;
     if (!Text(in, &r.del_reply) || !(in >> keep) || !(in >> r.pause_before_line) || !(in >> line_pause) ||
-        !(in >> unended))
+        !(in >> unended) || !(in >> r.answer_commands))
         return false;
     r.line_pause = std::chrono::milliseconds(line_pause);
     r.last_line_unended = unended != 0;

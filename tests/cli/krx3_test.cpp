@@ -62,7 +62,11 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     krx3sim::Simulator silent(krx3sim::SampleLogs(1, 200)), cut(krx3sim::SampleLogs(1, 200, 0x4AD00000)),
         stuck({{"EBQNYWG", "EBQNYWH", {"first log", "x"}}}), empty({krx3sim::Log{"EBQNYWG", "EBQNYWH", {}}}),
         mute(krx3sim::SampleLogs(1, 1)), cut_list(krx3sim::SampleLogs(3, 1)), drops(stuck.Logs()),
-        gap(krx3sim::SampleLogs(2, 30));
+        gap(krx3sim::SampleLogs(2, 30)), tires(krx3sim::SampleLogs(2, 5));
+    // A device that falls silent after its listing and its first log.
+    krx3sim::Behaviour tired;
+    tired.answer_commands = 6;
+    tires.SetBehaviour(tired);
     krx3sim::Behaviour b;
     b.keep_on_delete = true;
     stuck.SetBehaviour(b);
@@ -139,6 +143,9 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         // and no copy of a short read is ever deleted by the rule.
         {"pull --new --to " + gapped.string() + " --port " + gap.PortPath(), 1,
          "Only 15 of about 30 lines of log " + gap.Logs()[1].start_code},
+        // The JSON tells the log already pulled when a later one ends the command.
+        {"pull --new --json --to " + (dir / "tired").string() + " --port " + tires.PortPath(), 3,
+         "\"name\": \"" + tires.Logs()[0].start_code + "\",\n        \"result\": \"pulled\""},
         {"delete --saved-in " + gapped.string() + " --port " + gap.PortPath() + " " + gap.Logs()[0].start_code, 1,
          "without a whole read its copy cannot be proven whole; nothing was deleted."},
     };
