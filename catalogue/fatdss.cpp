@@ -171,6 +171,8 @@ std::string label_text(const fatdt_t& t) { return format("%04d-%02d-%02d %02d:%0
 
 std::string file_name(const fatdt_t& t) { return format("%04d_%02d_%02d_%02d_%02d_%02d.log", t); }
 
+std::string iso_text(const fatdt_t& t) { return format("%04d-%02d-%02dT%02d:%02d:%02d", t); }
+
 std::string duration_text(const fatdss_t& e) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%dh %dm %ds", static_cast<int>(e.dur_h), static_cast<int>(e.dur_m),

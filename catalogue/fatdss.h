@@ -88,5 +88,7 @@ std::string entry_text(const fatdt_t& t);
 std::string label_text(const fatdt_t& t);
 // "%04d_%02d_%02d_%02d_%02d_%02d.log": the default save-file name.
 std::string file_name(const fatdt_t& t);
+// "%04d-%02d-%02dT%02d:%02d:%02d": a date and time for JSON.
+std::string iso_text(const fatdt_t& t);
 // "%dh %dm %ds": the duration label.
 std::string duration_text(const fatdss_t& e);

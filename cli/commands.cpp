@@ -50,8 +50,8 @@ int listCommand(const Options& o, const std::string& port) {
         for (const fatdss_t& e : logs) {
             QJsonObject log;
             log["name"] = Unicode(e.name);
-            log["start"] = QString::fromStdString(iso(e.start));
-            log["stop"] = QString::fromStdString(iso(e.stop));
+            log["start"] = QString::fromStdString(iso_text(e.start));
+            log["stop"] = QString::fromStdString(iso_text(e.stop));
             log["duration_s"] = static_cast<qint64>(e.dur);
             log["file"] = Unicode(e.file);
             out.append(log);
@@ -129,6 +129,7 @@ int pullCommand(const Options& o, const std::string& port) {
                 case Keeping::Result::AlreadyThere:
                     if (!whole) {
                         outcome = "not proven whole";
+                        if (!o.json) std::printf("%s  %s  already there, not proven whole\n", e.name.c_str(), path.c_str());
                         break;
                     }
                     outcome = "already there";

@@ -27,7 +27,7 @@ const char kHelp[] =
     "               ends the command with status 1; it stays on the device.\n"
     "  delete       deletes a log from the device only when its copy is verified: the log\n"
     "               is read again whole (every line its duration leads to expect, each\n"
-    "               with its line end, and the line quiet after them) and that read\n"
+    "               with its line end, and 0.26 s of quiet after them) and that read\n"
     "               equals its file in DIR byte for byte; then lists to confirm\n"
     "  watch        looks for adapters about once a second and offloads each as it is\n"
     "               plugged in: pulls every log not yet in DIR/SERIAL (SERIAL: the\n"

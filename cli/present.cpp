@@ -110,12 +110,6 @@ bool FolderExists(const std::string& dir, bool make) {
     return true;
 }
 
-std::string iso(const fatdt_t& t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.min, t.sec);
-    return text;
-}
-
 QString Unicode(const std::string& local) {
     return QString::fromLocal8Bit(local.data(), static_cast<qsizetype>(local.size()));
 }

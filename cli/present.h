@@ -40,8 +40,6 @@ std::string Native(const QString& path);
 // parent exists is made); false after saying why not.
 bool FolderExists(const std::string& dir, bool make = false);
 
-// "YYYY-MM-DDThh:mm:ss".
-std::string iso(const fatdt_t& t);
 // Text in the system's 8-bit encoding (a port, a device's text, a system's
 // reason) as Unicode, for JSON.
 QString Unicode(const std::string& local);

@@ -277,8 +277,11 @@ Tail ListenForTail(milliseconds span) {
             tail.stopped = true;
             break;
         }
-        const serial_os::Read r = serial_os::ReadByte(h, &byte);
-        if (r == serial_os::Read::Failed) break;
+        const serial_os::Read r = serial_os::ReadByte(h, &byte, &tail.error);
+        if (r == serial_os::Read::Failed) {
+            tail.failed = true;
+            break;
+        }
         const auto now = Clock::now();
         if (r == serial_os::Read::Idle) {
             if (now - heard >= (tail.bytes == 0 ? span : kDrainSilence)) break;

@@ -39,8 +39,8 @@
 //   more have been seen inside a log (a flash page being read); the margin
 //   keeps such a pause apart from the end even when this thread was not
 //   scheduled for a while. The first byte's wait is kept the same way.
-// krx_cmd keeps the plain idle budget: its replies are one short status line
-// that nothing depends on.
+// krx_cmd keeps the plain idle budget, unless its caller waits for the
+// answer line (answer_wait, kLateAnswer).
 constexpr std::chrono::milliseconds kFirstByteWait{2000};
 constexpr std::chrono::milliseconds kEndSilence{260};
 // Nothing marks the end of a log on the wire, but an upload knows how many
@@ -52,9 +52,9 @@ constexpr std::chrono::milliseconds kEndSilence{260};
 constexpr std::chrono::milliseconds kLongSilence{3000};
 // Before the listing's and the upload's command, what is left of the
 // preamble is drained until the line has been silent this long: a device
-// that answers "md mach" or "fs stop" after krx_cmd gave up on it (its
-// budget is about 75 ms) would otherwise have its "ok" taken for the first
-// line of the listing or of the log.
+// that answers "md mach" or "fs stop" later than it was waited for would
+// otherwise have its "ok" taken for the first line of the listing or of the
+// log.
 constexpr std::chrono::milliseconds kDrainSilence{150};
 // A device has been seen to answer "md mach", "fs stop" and "fs del" up to
 // 1 s late. An answer that is not waited for arrives inside the next
@@ -147,6 +147,8 @@ struct Tail {
     std::size_t bytes = 0;  // thrown away
     bool quiet = true;      // the line fell silent again within the drain's bounds
     bool stopped = false;   // StopExchanges(true) ended the listening
+    bool failed = false;    // a read failed (the line hung up): no quiet was heard
+    SystemError error;      // failed: the system's error
 };
 // Listens on the line until it has been quiet for `span` (by default the
 // bounds' tail, kTailQuiet): a reply that ended by silence and is not known

@@ -251,7 +251,11 @@ bool Write(com_handle_t h, const char* data, std::size_t size, std::chrono::mill
         const Io io = overlapped(port, kWriteSliceMs * 4, &written, error, call, [&](OVERLAPPED* ov) {
             return WriteFile(port, call->bytes.data(), chunk, nullptr, ov) != FALSE;
         });
-        if (io == Io::Failed) return false;
+        if (io == Io::Failed) {
+            // A write abandoned to the driver must not reach the device later.
+            if (!call) PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
+            return false;
+        }
         done += written;
         if (done < size && (GetTickCount64() >= deadline || (stop && stop->load(std::memory_order_acquire)))) {
             // Held back by flow control past the bound, or stopped: drop

@@ -97,7 +97,10 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
     // The system's no-replace move: a file that appeared meanwhile stays,
     // and this one is given up.
     const std::string why = MoveToNewName(part, path, existed);
-    if (why.empty()) return why;
+    if (why.empty()) {
+        if (QFileInfo::exists(part)) QFile::remove(part);  // a link whose old name stayed
+        return why;
+    }
     QFile::remove(part);
     return *existed ? std::string("The file exists") : why;
 }

@@ -12,6 +12,12 @@ QString CopyPath(const QString& dir, const fatdss_t& log) {
     return QDir(dir).filePath(QString::fromStdString(log.file));
 }
 
+QString UnprovenPath(const QString& dir, const fatdss_t& log) {
+    QString name = QString::fromStdString(log.file);
+    if (name.endsWith(QLatin1String(".log"))) name.chop(4);
+    return QDir(dir).filePath(name + QStringLiteral("-unproven.log"));
+}
+
 QString LoggerFolder(const QString& dir, const std::string& serial) {
     std::string name;
     for (const char c : serial) {
@@ -68,9 +74,9 @@ Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, c
     p.read = ReadLog(port, log, progress);
     p.tried = p.read.outcome.Whole() || p.read.outcome.Unproven();
     if (!p.tried) return p;
-    p.kept = KeepNew(CopyPath(dir, log), p.read.lines.Lines());
-    if (p.read.outcome.Whole() &&
-        (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere))
+    const bool whole = p.read.outcome.Whole();
+    p.kept = KeepNew(whole ? CopyPath(dir, log) : UnprovenPath(dir, log), p.read.lines.Lines());
+    if (whole && (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere))
         p.record_error = RecordPulled(dir, log, p.read.outcome.lines);
     return p;
 }

@@ -6,14 +6,16 @@
 //   (fatdss_t::file) in the folder.
 // - A log is kept as a new file: an existing file is never replaced. It is
 //   kept when it came whole, and also when it ended as the device ended it
-//   but is not proven whole (Outcome::Unproven): then it is told so.
+//   but is not proven whole (Outcome::Unproven): then it is told so, and
+//   kept beside the log's own name (UnprovenPath), which stays free for the
+//   whole log.
 // - A log counts as there only when the folder's record (record.h) says it
 //   was pulled whole into its copy and the copy still holds those bytes. A
 //   file at its name proves nothing by itself: the log is read, and a file
 //   with the same bytes is "already there", one with other bytes a failure.
 // - A log is deleted from the device only after it was read again whole
 //   (Done: every line its duration leads to expect, each with its line end,
-//   and the line quiet after them) and found equal, byte for byte, to its
+//   and 0.26 s of quiet after them) and found equal, byte for byte, to its
 //   copy; a listing after the delete confirms that it is gone.
 #pragma once
 
@@ -26,6 +28,9 @@
 
 // The path of `log`'s copy in `dir`.
 QString CopyPath(const QString& dir, const fatdss_t& log);
+// Where a read of `log` that is not proven whole is kept: its copy's name
+// with "-unproven" before ".log".
+QString UnprovenPath(const QString& dir, const fatdss_t& log);
 
 // The folder of one logger's copies in `dir`: DIR/SERIAL, the serial number
 // with every character but letters, digits, '-', '_' and '.' replaced by

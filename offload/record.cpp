@@ -10,14 +10,6 @@
 
 #include "offload.h"
 
-namespace {
-
-QString Iso(const fatdt_t& t) {
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.min, t.sec);
-}
-
-}  // namespace
-
 std::string FileDigest(const QString& path) {
     if (!QFileInfo(path).isFile()) return std::string();
     QFile file(path);
@@ -58,8 +50,8 @@ std::string RecordPulled(const QString& dir, const fatdss_t& log, long lines) {
     QJsonObject entry;
     entry["event"] = "pulled";
     entry["name"] = QString::fromStdString(log.name);
-    entry["start"] = Iso(log.start);
-    entry["stop"] = Iso(log.stop);
+    entry["start"] = QString::fromStdString(iso_text(log.start));
+    entry["stop"] = QString::fromStdString(iso_text(log.stop));
     entry["file"] = QString::fromStdString(log.file);
     entry["lines"] = static_cast<qint64>(lines);
     entry["bytes"] = QFileInfo(copy).size();

@@ -18,6 +18,14 @@ void Wait(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
         std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(100), until - Clock::now()));
 }
 
+// The adapters a scan found: each port with its serial number.
+std::set<Adapter> AdaptersOf(const PortScanResult& scan) {
+    std::set<Adapter> adapters;
+    for (std::size_t i = 0; i < scan.ports.size(); ++i)
+        adapters.insert({scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string()});
+    return adapters;
+}
+
 // The device is gone or does not answer: nothing more is asked of it.
 bool Unreachable(const Outcome& o) { return o.kind == Ending::PortNotOpened || !o.answered; }
 
@@ -52,9 +60,7 @@ bool Watch::Look(const std::atomic<bool>& stop) {
     } else {
         scan_failure_.clear();
     }
-    std::set<Adapter> now;
-    for (std::size_t i = 0; i < scan.ports.size(); ++i)
-        now.insert({scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string()});
+    const std::set<Adapter> now = AdaptersOf(scan);
     if (!scan.error.Failed()) {
         for (auto it = present_.begin(); it != present_.end();) {
             if (now.count(*it)) {
@@ -122,9 +128,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
     // have been plugged in under the port's name meanwhile).
     const auto same_adapter = [&]() {
         const PortScanResult now = scan_();
-        for (std::size_t i = 0; i < now.ports.size(); ++i)
-            if (now.ports[i] == a.port && (i < now.serials.size() ? now.serials[i] : std::string()) == a.serial)
-                return true;
+        if (AdaptersOf(now).count(a)) return true;
         tell(Kind::Failed, [&](WatchEvent& e) {
             e.adapter_error = now.error.Failed() ? "the scan failed, so the adapter on " + a.port + " is not known to be this one"
                                                  : "the adapter on " + a.port + " is no longer this one";

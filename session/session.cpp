@@ -115,6 +115,10 @@ private:
         const Tail t = ListenForTail(span);
         heard_ += t.bytes;
         if (t.stopped) end_ = ExchangeEnd::Stopped;
+        if (t.failed) {
+            end_ = ExchangeEnd::LineLost;
+            error_ = t.error;
+        }
         return t.bytes;
     }
 

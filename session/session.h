@@ -114,8 +114,10 @@ Listing ListLogs(const std::string& port, const Pause& pause = {});
 // whose 0-based index is that maximum.)
 //
 // Guessed: nothing on the wire marks a log's end. A read ends on silence;
-// that silence is only taken for the end once the expected lines have come
-// and the last of them ended with its line end. Any other end by silence is
+// that silence (kEndSilence, 0.26 s) is only taken for the end once the
+// expected lines have come and the last of them ended with its line end. A
+// logger that wrote more lines than its duration leads to expect and paused
+// after that count would be cut there: the one guess left. Any other end by silence is
 // Short or Unended, and no rule deletes a log on such a read; before the
 // port closes on one, the line has to stay quiet for kTailQuiet more, and
 // bytes that come then make it Cut.
@@ -133,7 +135,8 @@ long ExpectedLines(const fatdss_t& log);
 // Done only as the rule above says.
 LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause = {});
 
-// "fs del NAME\r" (krx_cmd, idle budget 1) 500 ms after the preamble.
+// "fs del NAME\r" (krx_cmd, idle budget 1, its answer waited for up to
+// kLateAnswer) 500 ms after the preamble.
 Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});
 
 // While on, every conversation ends at its next read (or before writing)

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "fatdss.h"
 #include "recorded_export.h"
 #include "simulator.h"
 
@@ -86,8 +87,16 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     b.pause_before_line = 15;
     b.line_pause = std::chrono::milliseconds(4000);
     gap.SetBehaviour(b);
-    const fs::path gapped = dir / "gapped";
+    const fs::path gapped = dir / "gapped", renamed = dir / "renamed";
     fs::create_directories(gapped);
+    // What a short read of the first log gives, under the log's own name (as
+    // a person might rename it): still no copy proven whole.
+    fs::create_directories(renamed);
+    {
+        std::string first;
+        for (int k = 0; k < 15; ++k) first += gap.Logs()[0].lines[k] + "\r\n";
+        Spill(renamed / file_name(fatdt_of(code_value(gap.Logs()[0].start_code))), first);
+    }
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
@@ -147,6 +156,8 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
         {"pull --new --json --to " + (dir / "tired").string() + " --port " + tires.PortPath(), 3,
          "\"name\": \"" + tires.Logs()[0].start_code + "\",\n        \"result\": \"pulled\""},
         {"delete --saved-in " + gapped.string() + " --port " + gap.PortPath() + " " + gap.Logs()[0].start_code, 1,
+         "there is no copy"},
+        {"delete --saved-in " + renamed.string() + " --port " + gap.PortPath() + " " + gap.Logs()[0].start_code, 1,
          "without a whole read its copy cannot be proven whole; nothing was deleted."},
     };
     for (const auto& k : cases) {
@@ -164,8 +175,12 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     ASSERT_EQ(gap_logs.size(), 2u) << "a log was deleted";
     // Each log's copy holds the lines before its pause, and nothing of the
     // other log; neither is in the record of what was pulled whole.
+    // They are kept beside the logs' own names, which stay free for a whole read.
     std::vector<std::string> copies;
-    for (const auto& f : fs::directory_iterator(gapped)) copies.push_back(Slurp(f.path()));
+    for (const auto& f : fs::directory_iterator(gapped)) {
+        copies.push_back(Slurp(f.path()));
+        EXPECT_NE(f.path().filename().string().find("-unproven.log"), std::string::npos) << f.path();
+    }
     std::sort(copies.begin(), copies.end());
     std::vector<std::string> wanted(2);
     for (int i = 0; i < 2; ++i)

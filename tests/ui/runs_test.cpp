@@ -303,7 +303,7 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         {"every answer 0.8 s late", 60, 0, milliseconds(0), -1, false, nullptr, milliseconds(800)},
         {"a device that stops after 20 of 60 lines", 20, 0, milliseconds(0), -1, false, "Only 20 of about 60 lines"},
         // The rest comes after the port is closed: what came is kept, and told.
-        {"a pause of 3.5 s after 30 lines", 60, 0, milliseconds(3500), 30, false, "Only 30 of about 60 lines"},
+        {"a pause of 4.5 s after 30 lines", 60, 0, milliseconds(4500), 30, false, "Only 30 of about 60 lines"},
         {"a last line without its line end", 60, 0, milliseconds(0), -1, true, "without its line end"},
     };
     const QString path = dir_.filePath("paused.log");
