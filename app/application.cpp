@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "Unit1.h"
+#include "ui/Unit1.h"
 
 int RunApplication() {
     // The program takes no arguments; Qt is given only a program name.

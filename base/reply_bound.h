@@ -9,7 +9,7 @@
 // 256 MiB: a log streams at about 91 s per MB, so time cannot tell a long
 // log from a runaway one; this bound, with kLineCost, keeps a runaway reply
 // with the view filled under about 800 MiB of memory.
-constexpr std::size_t kReplyBound = 256u * 1024u * 1024u;
+constexpr std::size_t kReplyBound = std::size_t{256} * 1024 * 1024;
 
 // Memory that one line costs beyond its bytes, as the bounds count it: the
 // line's own string and its share of the view that shows it. A reply (or a

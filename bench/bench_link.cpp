@@ -20,10 +20,10 @@
 #include <cstdio>
 #include <string>
 
-#include "exchange.h"
-#include "serial.h"
-#include "session.h"
-#include "simulator.h"
+#include "link/exchange.h"
+#include "link/serial.h"
+#include "session/session.h"
+#include "sim/simulator.h"
 
 namespace {
 

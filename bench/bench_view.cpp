@@ -24,12 +24,12 @@
 #include <functional>
 #include <string>
 
-#include "fatdss.h"
-#include "globals.h"
-#include "gui_support.h"
-#include "simulator.h"
-#include "tthread.h"
-#include "workers.h"
+#include "catalogue/fatdss.h"
+#include "app/globals.h"
+#include "tests/ui/gui_support.h"
+#include "sim/simulator.h"
+#include "ui/thread/tthread.h"
+#include "ui/workers.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "recorded_export.h"
-#include "simulator.h"
+#include "sim/recorded_export.h"
+#include "sim/simulator.h"
 
 namespace {
 

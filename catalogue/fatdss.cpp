@@ -127,7 +127,7 @@ bool is_log_line(const std::string& line) {
     return is_log_name(start_code) && is_log_name(stop_code);
 }
 
-void xfnd(std::string line, fatdss_t* entry) {
+void xfnd(const std::string& line, fatdss_t* entry) {
     // The line is scanned as C text: a NUL byte ends it.
     std::size_t end = line.find('\0');
     if (end == std::string::npos) {

@@ -45,7 +45,7 @@ struct fatdss_t {
 // and time (see fat_file_time) or when the stop lies before the start: the
 // upload scales its progress bar by `dur`, and a wrapped difference there
 // would leave the bar useless.
-void xfnd(std::string line, fatdss_t* entry);
+void xfnd(const std::string& line, fatdss_t* entry);
 
 // True when `dur` counts the seconds from start to stop: both ends are
 // valid dates and times and the stop does not lie before the start.

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "offload.h"
+#include "offload/offload.h"
 #include "present.h"
 #include "terminal.h"
 
@@ -24,7 +24,7 @@ struct Listed {
 // Says what went wrong with a listing, or what the device said instead of
 // logs; returns the status it leads to.
 int tellListing(const Listing& l, const std::string& port) {
-    const int status = Tell(l.outcome, port, Asked{Asked::kListing, ""});
+    const int status = TellOutcome(l.outcome, port, Asked{Asked::kListing, ""});
     if (status == kDone && l.logs.empty() && !l.other.empty()) say(NoLogsListedText(port, l.other));
     return status;
 }
@@ -110,7 +110,7 @@ int pullCommand(const Options& o, const std::string& port) {
         TransferLine line(e.name, static_cast<std::uint32_t>(ExpectedLines(e)));
         const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
-        const int status = Tell(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
+        const int status = TellOutcome(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
         if (fatal(status)) return finish(status);
         const std::string path = Native(p.kept.path);
         const bool whole = p.read.outcome.Whole();

@@ -6,29 +6,23 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "options.h"
-#include "portscan.h"
-#include "stringlist.h"
+#include "discovery/portscan.h"
 
 namespace {
 
-// The ports the scan finds with their adapters' serial numbers, in the order
-// the window's port box shows them; false after saying why when the ports
-// could not be read.
-bool scannedPorts(std::vector<std::pair<std::string, std::string>>* found) {
+// The ports the scan finds, in the order the window's port box shows them;
+// false after saying why when the ports could not be read.
+bool scannedPorts(std::vector<FoundPort>* found) {
     const PortScanResult scan = ScanMachinePorts();
     if (scan.error.Failed()) {
         say("krx3: " + ScanFailureText(scan.error));
         return false;
     }
-    for (std::size_t i = 0; i < scan.ports.size(); ++i)
-        found->emplace_back(scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string());
-    std::stable_sort(found->begin(), found->end(),
-                     [](const auto& a, const auto& b) { return TStringList::Compare(a.first, b.first) < 0; });
+    *found = PortsInOrder(scan);
     return true;
 }
 
@@ -37,7 +31,7 @@ const std::string kNoAdapterPort = "krx3: no port of the device's USB serial ada
 // The port to use, and with --by-serial its adapter's serial number into
 // o->serial (one scan for both); empty (after saying why) when there is none.
 std::string choosePort(Options* o) {
-    std::vector<std::pair<std::string, std::string>> ports;
+    std::vector<FoundPort> ports;
     if (!o->port.empty() && !o->by_serial) return o->port;
     if (!scannedPorts(&ports)) return std::string();
     if (o->port.empty()) {
@@ -45,15 +39,11 @@ std::string choosePort(Options* o) {
             say(kNoAdapterPort + "\nIs the device connected? Name its port with --port.");
             return std::string();
         }
-        o->port = ports.front().first;
+        o->port = ports.front().name;
     }
     if (!o->by_serial) return o->port;
-    const auto base = [](const std::string& p) { return p.substr(p.find_last_of("/\\") + 1); };
-    for (const auto& [name, number] : ports) {
-        if (base(name) != base(o->port) || number.empty()) continue;
-        o->serial = number;
-        return o->port;
-    }
+    o->serial = SerialOfPort(ports, o->port);
+    if (!o->serial.empty()) return o->port;
     say("krx3: the serial number of the adapter of \"" + o->port +
         "\" is not known: the scan does not find it (see \"krx3 ports\"). --by-serial needs it.");
     return std::string();
@@ -62,17 +52,17 @@ std::string choosePort(Options* o) {
 // Each port, its adapter's serial number ("-" when it has none), and a * for
 // the one taken without --port.
 int portsCommand() {
-    std::vector<std::pair<std::string, std::string>> ports;
+    std::vector<FoundPort> ports;
     if (!scannedPorts(&ports)) return kUsage;
     if (ports.empty()) {
         say(kNoAdapterPort);
         return kUsage;
     }
     std::size_t width = 0;
-    for (const auto& p : ports) width = std::max(width, p.first.size());
+    for (const FoundPort& p : ports) width = std::max(width, p.name.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        const std::string& serial = ports[i].second;
-        std::printf("%-*s  %s%s\n", static_cast<int>(width), ports[i].first.c_str(),
+        const std::string& serial = ports[i].serial;
+        std::printf("%-*s  %s%s\n", static_cast<int>(width), ports[i].name.c_str(),
                     serial.empty() ? "-" : serial.c_str(), i == 0 ? " *" : "");
     }
     return kDone;

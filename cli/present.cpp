@@ -7,7 +7,7 @@
 
 #include "options.h"
 
-int Tell(const Outcome& o, const std::string& port, const Asked& asked, int lines) {
+int TellOutcome(const Outcome& o, const std::string& port, const Asked& asked, int lines) {
     const Told t = Judge(o, port, asked, lines);
     if (!t.text.empty()) say(t.text);
     return t.status;
@@ -17,8 +17,9 @@ Told Judge(const Outcome& o, const std::string& port, const Asked& asked, int li
     const bool listing = asked.what == Asked::kListing;
     const std::string consequence = listing ? "No logs were listed." : "Nothing was read.";
     if (o.kind == Ending::PortNotOpened) return {kUsage, OpenFailureText(port, o, consequence)};
-    const std::string broken = BrokenText(o, listing ? "listing" : "upload");
-    if (!o.answered) return {kNoAnswer, broken.empty() ? NoAnswerText(port, consequence) : broken + "\n" + consequence};
+    const std::string what = listing ? "listing" : "upload";
+    if (!o.answered) return {kNoAnswer, UnansweredText(o, port, what, consequence)};
+    const std::string broken = BrokenText(o, what);
     switch (o.kind) {
         case Ending::LineLost:
         case Ending::Cut:

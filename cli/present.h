@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "offload.h"
-#include "session.h"
+#include "offload/offload.h"
+#include "session/session.h"
 
 // What a conversation was for.
 struct Asked {
@@ -24,7 +24,7 @@ struct Told {
 };
 Told Judge(const Outcome& o, const std::string& port, const Asked& asked, int lines = 0);
 // Says Judge's text on standard error and returns its status.
-int Tell(const Outcome& o, const std::string& port, const Asked& asked, int lines = 0);
+int TellOutcome(const Outcome& o, const std::string& port, const Asked& asked, int lines = 0);
 
 // Why a whole log was not kept (Keeping's results other than Saved and
 // AlreadyThere); `path` as shown to the person.

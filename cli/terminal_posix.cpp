@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "session.h"
+#include "session/session.h"
 #include "terminal.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "session.h"
+#include "session/session.h"
 #include "terminal.h"
 
 namespace {

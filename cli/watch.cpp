@@ -9,7 +9,7 @@
 #include "commands.h"
 #include "present.h"
 #include "terminal.h"
-#include "watch.h"
+#include "offload/watch.h"
 
 namespace {
 

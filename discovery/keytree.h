@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "registry.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 // Whether two key or value names are the same to the registry: equal but for
 // the case of ASCII letters.

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <exception>
 
+#include "base/port_name.h"
+#include "base/stringlist.h"
+
 namespace {
 
 const char kSerialMapKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM\\";
@@ -26,7 +29,7 @@ bool HasValue(const std::vector<std::string>& names, const char* name) {
 }
 
 // Keeps the first read failure of the scan.
-void Note(SystemError& first, const TRegistry& reg) {
+void KeepFirstError(SystemError& first, const TRegistry& reg) {
     if (!first.Failed()) first = reg.Error();
 }
 
@@ -80,7 +83,7 @@ MatchResult DeviceOf(TRegistry& reg, const std::string& port) {
 bool PortMatches(RegistrySource& source, const std::string& port, std::string& serial, SystemError& error) {
     std::unique_ptr<TRegistry> reg = source.Open();
     MatchResult result = DeviceOf(*reg, port);
-    Note(error, *reg);
+    KeepFirstError(error, *reg);
     if (!result.found || result.vendor != kVendor || result.product != kProduct) return false;
     serial = result.serial;
     return true;
@@ -95,7 +98,7 @@ PortScanResult ScanPorts(RegistrySource& source) {
     if (scan.map_exists && reg->OpenKey(kSerialMapKey)) {
         for (const std::string& name : reg->GetValueNames()) {
             std::string port = reg->GetDataAsString(name);
-            Note(scan.error, *reg);
+            KeepFirstError(scan.error, *reg);
             std::string serial;
             if (PortMatches(source, port, serial, scan.error)) {
                 scan.ports.push_back(port);
@@ -104,8 +107,23 @@ PortScanResult ScanPorts(RegistrySource& source) {
         }
     }
     reg->CloseKey();
-    Note(scan.error, *reg);
+    KeepFirstError(scan.error, *reg);
     return scan;
+}
+
+std::vector<FoundPort> PortsInOrder(const PortScanResult& scan) {
+    std::vector<FoundPort> ports;
+    for (std::size_t i = 0; i < scan.ports.size(); ++i)
+        ports.push_back({scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string()});
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const FoundPort& a, const FoundPort& b) { return TStringList::Compare(a.name, b.name) < 0; });
+    return ports;
+}
+
+std::string SerialOfPort(const std::vector<FoundPort>& ports, const std::string& port) {
+    for (const FoundPort& p : ports)
+        if (!p.serial.empty() && SamePort(p.name, port)) return p.serial;
+    return std::string();
 }
 
 std::string ScanFailureText(const SystemError& e) { return "The serial ports could not be read: " + e.text; }

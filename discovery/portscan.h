@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "registry.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 struct PortScanResult {
     // False when the serial port map key does not exist at all.
@@ -31,6 +31,22 @@ struct PortScanResult {
 // as VID 403 and PID 6015 with "VID_%04d+PID_%04d" (decimal, up to four
 // digits each); of several devices naming the port, the last decides.
 PortScanResult ScanPorts(RegistrySource& source);
+
+// A port the scan found and its adapter's serial number ("" when the scan
+// does not know it).
+struct FoundPort {
+    std::string name;
+    std::string serial;
+};
+
+// The ports as both faces offer them: in the order of their names as text,
+// ignoring case (COM10 before COM3; TStringList::Compare), ports of equal
+// names in the scan's order. The first is the port used when none is named.
+std::vector<FoundPort> PortsInOrder(const PortScanResult& scan);
+
+// The serial number of the adapter on `port` (a name or its path: ttyUSB0
+// or /dev/ttyUSB0) among `ports`; "" when none of them is known to be it.
+std::string SerialOfPort(const std::vector<FoundPort>& ports, const std::string& port);
 
 // What a person is told when the scan met a read failure.
 std::string ScanFailureText(const SystemError& e);

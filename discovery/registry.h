@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "system_error.h"
+#include "base/system_error.h"
 
 // One accessor with at most one open key.
 class TRegistry {

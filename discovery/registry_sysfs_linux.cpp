@@ -40,7 +40,7 @@
 
 #include "keytree.h"
 #include "registry.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 namespace fs = std::filesystem;
 

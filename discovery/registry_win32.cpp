@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "ansi_text_win32.h"
+#include "base/ansi_text_win32.h"
 #include "registry.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 
 #include <cstdio>
 
-#include "globals.h"
-#include "gui_support.h"
-#include "simulator.h"
-#include "tthread.h"
+#include "app/globals.h"
+#include "tests/ui/gui_support.h"
+#include "sim/simulator.h"
+#include "ui/thread/tthread.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "registry.h"
+#include "discovery/registry.h"
 
 namespace {
 

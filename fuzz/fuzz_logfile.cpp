@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "exchange.h"
 #include "fuzz_check.h"
-#include "logfile.h"
+#include "logfile/logfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const QString path =
@@ -20,9 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> lines;
     std::string partial;
     for (std::size_t i = 0; i < size; ++i) {
-        if (Frame(data[i], &partial) == Framed::LineEnd) {
+        // Lines as the serial line brings them: a CR ends one, and no
+        // line holds a CR or an LF.
+        if (data[i] == '\r') {
             lines.push_back(partial);
             partial.clear();
+        } else if (data[i] != '\n') {
+            partial.push_back(static_cast<char>(data[i]));
         }
     }
     FUZZ_CHECK(WriteLogFile(path, lines).empty());

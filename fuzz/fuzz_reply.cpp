@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "exchange.h"
-#include "fatdss.h"
+#include "link/exchange.h"
+#include "catalogue/fatdss.h"
 #include "fuzz_check.h"
 
 namespace {

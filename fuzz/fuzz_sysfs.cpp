@@ -11,8 +11,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "portscan.h"
-#include "registry.h"
+#include "discovery/portscan.h"
+#include "discovery/registry.h"
 
 namespace fs = std::filesystem;
 

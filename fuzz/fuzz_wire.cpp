@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "wire.h"
+#include "sim/wire.h"
 
 namespace wire = krx3sim::wire;
 

@@ -178,10 +178,10 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
 ExchangeBounds DefaultExchangeBounds() {
     ExchangeBounds b;
     b.write = milliseconds(3000);
-    b.drain_bytes = 64u * 1024u;
+    b.drain_bytes = std::size_t{64} * 1024;
     b.drain_time = milliseconds(10000);
-    b.krx_bytes = 64u * 1024u;
-    b.mlt_bytes = 4u * 1024u * 1024u;
+    b.krx_bytes = std::size_t{64} * 1024;
+    b.mlt_bytes = std::size_t{4} * 1024 * 1024;
     b.slt_bytes = kReplyBound;
     b.reply_time = milliseconds(10000);
     b.list_time = milliseconds(120000);

@@ -25,9 +25,9 @@
 #include <functional>
 #include <string>
 
-#include "reply_bound.h"
-#include "stringlist.h"
-#include "system_error.h"
+#include "base/reply_bound.h"
+#include "base/stringlist.h"
+#include "base/system_error.h"
 
 // The listing and the upload end only on silence that no working device
 // produces inside a reply:

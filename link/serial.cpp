@@ -22,7 +22,7 @@ SystemError& last_error() {
 
 }  // namespace
 
-int OpenCom(std::string port) {
+int OpenCom(const std::string& port) {
     // A connection still open would otherwise leak its handle (and its lock,
     // which would refuse the open that follows).
     const com_handle_t old = hCom.exchange(INVALID_COM_HANDLE);

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "system_error.h"
+#include "base/system_error.h"
 
 using com_handle_t = std::intptr_t;
 // All bits set, as the Win32 INVALID_HANDLE_VALUE.
@@ -21,13 +21,12 @@ constexpr com_handle_t INVALID_COM_HANDLE = -1;
 // The open connection, or INVALID_COM_HANDLE.
 extern std::atomic<com_handle_t> hCom;
 
-// Opens `port` exclusively and configures it. A port name that is a path is
-// opened as given; on POSIX a bare name such as ttyUSB0 is looked for in
-// /dev, on Windows it is opened as "//./" + name. Stores the result in hCom.
+// Opens `port` exclusively (at PortPath(port), base/port_name.h) and
+// configures it. Stores the result in hCom.
 // Returns non-zero when the port is open and configured (the last step,
 // setting the time-outs, succeeded), 0 otherwise. On failure the system's
 // error is kept for OpenComError().
-int OpenCom(std::string port);
+int OpenCom(const std::string& port);
 
 // Closes the connection: 1 when one was open, 0 when none was (no OS call).
 int CloseCom();

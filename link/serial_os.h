@@ -8,7 +8,7 @@
 #include <string>
 
 #include "serial.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 namespace serial_os {
 

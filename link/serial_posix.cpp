@@ -6,6 +6,7 @@
 // exchange asks for one byte at a time, but a system call per byte would cap
 // an unpaced line far below what a USB adapter delivers.
 #include "serial_os.h"
+#include "base/port_name.h"
 
 #include <cerrno>
 #include <cstring>
@@ -98,7 +99,7 @@ void sleep_1ms() {
 }  // namespace
 
 com_handle_t Open(const std::string& port, SystemError* error) {
-    const std::string path = port.find('/') != std::string::npos ? port : "/dev/" + port;
+    const std::string path = PortPath(port);
 
     int fd;
     do {

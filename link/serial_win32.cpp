@@ -20,9 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "ansi_text_win32.h"
+#include "base/ansi_text_win32.h"
+#include "base/port_name.h"
 #include "serial_os.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 namespace serial_os {
 namespace {
@@ -46,8 +47,6 @@ struct Port {
 Port* port_of(com_handle_t h) { return h == INVALID_COM_HANDLE ? nullptr : reinterpret_cast<Port*>(h); }
 HANDLE handle_of(com_handle_t h) { return port_of(h)->h; }
 
-bool is_path(const std::string& port) { return port.rfind("//", 0) == 0 || port.rfind("\\\\", 0) == 0; }
-
 COMMTIMEOUTS timeouts() {
     COMMTIMEOUTS t{};
     // What comes within the read time-out (nothing: an idle read). The
@@ -66,8 +65,7 @@ COMMTIMEOUTS timeouts() {
 }  // namespace
 
 com_handle_t Open(const std::string& port, SystemError* error) {
-    // COM10 and above are only reachable through the device namespace.
-    const std::wstring path = WidenAnsi(is_path(port) ? port : "//./" + port);
+    const std::wstring path = WidenAnsi(PortPath(port));
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {

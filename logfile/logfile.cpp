@@ -47,7 +47,7 @@ std::string writeLines(QFileDevice* file, const std::vector<std::string>& lines)
         chunk.append(line.data(), static_cast<qsizetype>(line.size()));
         chunk.append("\r\n", 2);
         if (chunk.size() >= (1 << 20)) {
-            const std::string reason = writeAll(file, chunk);
+            std::string reason = writeAll(file, chunk);
             if (!reason.empty()) return reason;
             chunk.clear();
         }
@@ -92,11 +92,11 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
     const QFileInfo target(path);
     const QString part = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
-    const std::string reason = WriteLogFile(part, lines);
+    std::string reason = WriteLogFile(part, lines);
     if (!reason.empty()) return reason;
     // The system's no-replace move: a file that appeared meanwhile stays,
     // and this one is given up.
-    const std::string why = MoveToNewName(part, path, existed);
+    std::string why = MoveToNewName(part, path, existed);
     if (why.empty()) {
         if (QFileInfo::exists(part)) QFile::remove(part);  // a link whose old name stayed
         return why;
@@ -118,7 +118,7 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
     if (static_cast<std::size_t>(file.size()) != expected) return false;
     QByteArray piece;
     for (const std::string& line : lines) {
-        piece = file.read(static_cast<qint64>(line.size() + 2));
+        piece = file.read(static_cast<qint64>(line.size()) + 2);
         if (file.error() != QFileDevice::NoError) {
             *error = file.errorString();
             return false;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "reply_bound.h"
+#include "base/reply_bound.h"
 
 // The largest .log file View Log reads: the largest reply an upload accepts.
 constexpr qint64 kMaxLogFileBytes = static_cast<qint64>(kReplyBound);

@@ -8,7 +8,7 @@
 #include <QFile>
 
 #include "move_new.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 std::function<void(const QString&)> g_before_move;
 

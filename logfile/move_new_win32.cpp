@@ -5,7 +5,7 @@
 #include <QDir>
 
 #include "move_new.h"
-#include "system_error.h"
+#include "base/system_error.h"
 
 std::function<void(const QString&)> g_before_move;
 

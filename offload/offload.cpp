@@ -5,7 +5,7 @@
 
 #include <cctype>
 
-#include "logfile.h"
+#include "logfile/logfile.h"
 #include "record.h"
 
 QString CopyPath(const QString& dir, const fatdss_t& log) {

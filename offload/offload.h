@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "session.h"
+#include "session/session.h"
 
 // The path of `log`'s copy in `dir`.
 QString CopyPath(const QString& dir, const fatdss_t& log);

@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "fatdss.h"
+#include "catalogue/fatdss.h"
 
 constexpr const char* kRecordName = "krx3-record.jsonl";
 

@@ -21,8 +21,7 @@ void Wait(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
 // The adapters a scan found: each port with its serial number.
 std::set<Adapter> AdaptersOf(const PortScanResult& scan) {
     std::set<Adapter> adapters;
-    for (std::size_t i = 0; i < scan.ports.size(); ++i)
-        adapters.insert({scan.ports[i], i < scan.serials.size() ? scan.serials[i] : std::string()});
+    for (const FoundPort& p : PortsInOrder(scan)) adapters.insert({p.name, p.serial});
     return adapters;
 }
 
@@ -39,7 +38,7 @@ void Watch::Run(const std::atomic<bool>& stop) {
         if (!Look(stop)) Wait(options_.scan_every, stop);
 }
 
-void Watch::Tell(WatchEvent e) {
+void Watch::Emit(const WatchEvent& e) {
     if (e.kind == WatchEvent::Kind::Failed || e.kind == WatchEvent::Kind::ScanFailed ||
         e.kind == WatchEvent::Kind::Unproven)
         any_failed_ = true;
@@ -54,7 +53,7 @@ bool Watch::Look(const std::atomic<bool>& stop) {
             WatchEvent e;
             e.kind = WatchEvent::Kind::ScanFailed;
             e.scan_error = scan.error;
-            Tell(e);
+            Emit(e);
         }
         scan_failure_ = scan.error.text;
     } else {
@@ -72,7 +71,7 @@ bool Watch::Look(const std::atomic<bool>& stop) {
             e.adapter = *it;
             e.folder = LoggerFolder(options_.dir, it->serial);
             it = present_.erase(it);
-            Tell(e);
+            Emit(e);
         }
     }
     // One new adapter a look: an offload can take minutes, in which an
@@ -106,7 +105,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
                                                   : nullptr;
         if (count) ++*count;
         if (kind == Kind::Done) e.tally = tally;
-        Tell(e);
+        Emit(e);
     };
     const auto progress_of = [&](const fatdss_t& log) -> Progress {
         return [this, &log](int lines, std::size_t bytes) {

@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "offload.h"
-#include "portscan.h"
+#include "discovery/portscan.h"
 
 struct Adapter {
     std::string port;
@@ -92,7 +92,7 @@ public:
 private:
     // Serves one adapter, until its offload ends or `stop` is set.
     void Serve(const Adapter& a, const std::atomic<bool>& stop);
-    void Tell(WatchEvent e);
+    void Emit(const WatchEvent& e);
 
     WatchOptions options_;
     Scan scan_;

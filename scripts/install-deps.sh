@@ -14,6 +14,7 @@ packages=(
   desktop-file-utils dpkg-dev # the package: its desktop entry checked, its library dependencies found
   bash-completion pkg-config  # where the package's completion goes, asked of bash-completion
   lintian appstream         # the package checked as Debian checks one; its AppStream data
+  clang-format clang-tidy   # the house rules: one format, the checks on the libraries
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "base/port_name.h"
 #include "session.h"
 
 // Most users cannot open a serial port at first: the device node belongs to
@@ -12,7 +13,7 @@
 // node itself.
 std::string OpenFailureAdvice(const std::string& port, const SystemError& error) {
     if (!IsAccessDenied(error)) return std::string();
-    const std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
+    const std::string path = PortPath(port);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || st.st_gid == 0) return std::string();
 

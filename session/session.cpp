@@ -4,8 +4,8 @@
 #include <limits>
 #include <thread>
 
-#include "exchange.h"
-#include "serial.h"
+#include "link/exchange.h"
+#include "link/serial.h"
 
 namespace {
 
@@ -49,17 +49,17 @@ public:
         for (const char* cmd : {"md mach\r", "fs stop\r"}) {
             ExchangeEnd end = ExchangeEnd::Silence;
             krx_cmd(cmd, 2, &end, kLateAnswer);
-            if (!Note(end)) return false;
+            if (!Follow(end)) return false;
             answered = answered && end == ExchangeEnd::LineEnd;
         }
         if (!answered) Listen(kLateAnswer);
         return end_ != ExchangeEnd::Stopped;
     }
 
-    // Notes the conversation's own command's exchange.
+    // Follows the conversation's own command's exchange.
     void Command(ExchangeEnd end) {
         sent_ = LastExchange().sent;
-        Note(end);
+        Follow(end);
     }
 
     // After the conversation's own reply ended by silence without proof
@@ -124,7 +124,7 @@ private:
 
     // Adds what an exchange heard (the drained bytes too: a late answer
     // still counts); true when it ended normally.
-    bool Note(ExchangeEnd end) {
+    bool Follow(ExchangeEnd end) {
         const ExchangeStats& stats = LastExchange();
         heard_ += stats.bytes + stats.drained;
         end_ = end;
@@ -245,7 +245,10 @@ std::string OpenFailureText(const std::string& port, const Outcome& o, const std
     return "The port \"" + port + "\" could not be opened:\n" + o.Reason() + "\n\n" + consequence;
 }
 
-std::string NoAnswerText(const std::string& port, const std::string& consequence) {
+std::string UnansweredText(const Outcome& o, const std::string& port, const std::string& what,
+                           const std::string& consequence) {
+    const std::string broken = BrokenText(o, what);
+    if (!broken.empty()) return broken + "\n" + consequence;
     return "The device on " + port + " did not answer.\nIs it switched on and connected, and is " + port +
            " its port?\n\n" + consequence;
 }

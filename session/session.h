@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "fatdss.h"
-#include "stringlist.h"
-#include "system_error.h"
+#include "catalogue/fatdss.h"
+#include "base/stringlist.h"
+#include "base/system_error.h"
 
 // How a conversation ended. Where several hold, the first in this order
 // counts: a broken connection says more than the silence that came with it.
@@ -147,8 +147,12 @@ void StopConversations(bool on);
 
 // "The port "P" could not be opened:\nREASON\n\nCONSEQUENCE".
 std::string OpenFailureText(const std::string& port, const Outcome& o, const std::string& consequence);
-// For a device that sent not one byte to any command of a conversation.
-std::string NoAnswerText(const std::string& port, const std::string& consequence);
+// For a conversation in which the device sent not one byte (!o.answered)
+// and that neither failed at the port nor was stopped: that it did not
+// answer, or what broke when the conversation broke too. `what` names the
+// reply ("listing", "upload").
+std::string UnansweredText(const Outcome& o, const std::string& port, const std::string& what,
+                           const std::string& consequence);
 // For a broken conversation (Outcome::Broken()), or empty; `what` names the
 // reply ("listing", "upload").
 std::string BrokenText(const Outcome& o, const std::string& what);

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "fatdss.h"
+#include "catalogue/fatdss.h"
 #include "simulator.h"
 
 namespace krx3sim {

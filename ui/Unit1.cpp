@@ -14,11 +14,11 @@
 #include <chrono>
 #include <exception>
 
-#include "session.h"
-#include "fatdss.h"
-#include "globals.h"
-#include "portscan.h"
-#include "serial.h"
+#include "session/session.h"
+#include "catalogue/fatdss.h"
+#include "app/globals.h"
+#include "discovery/portscan.h"
+#include "link/serial.h"
 #include "ui_Unit1.h"
 #include "workers.h"
 
@@ -51,6 +51,7 @@ void ShowException(const QString& text) {
 
 TForm1::TForm1(QWidget* Owner) : QWidget(Owner), ui_(new Ui::TForm1), dispatcher_(this) {
     ui_->setupUi(this);
+    setWindowTitle(windowTitle().arg(QStringLiteral(KRX3_VERSION)));
     Button1 = ui_->Button1;
     Button2 = ui_->Button2;
     ComboBox1 = ui_->ComboBox1;
@@ -292,14 +293,7 @@ void TForm1::ShowPorts(const PortScanResult& found) {
         selport.clear();
         return;
     }
-    // The box keeps its items sorted as text, ignoring case: COM10 before COM3.
-    for (const std::string& port : found.ports) {
-        int at = 0;
-        while (at < ComboBox1->count() &&
-               TStringList::Compare(ComboBox1->itemText(at).toLocal8Bit().toStdString(), port) <= 0)
-            ++at;
-        ComboBox1->insertItem(at, LocalText(port));
-    }
+    for (const FoundPort& port : PortsInOrder(found)) ComboBox1->addItem(LocalText(port.name));
     if (ComboBox1->count() > 0) {
         ComboBox1->setCurrentIndex(0);
         ComboBox1->setEditText(ComboBox1->itemText(0));
@@ -387,11 +381,6 @@ void TForm1::Button5Click() {
                   QStringLiteral("The file \"%1\" could not be read:\n%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
-    QString text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i) text += QLatin1Char('\n');
-        text += ViewText(lines[i]);
-    }
     RichEdit1->clear();
-    RichEdit1->setPlainText(text);
+    RichEdit1->setPlainText(ViewLines(lines, 0, lines.size()));
 }

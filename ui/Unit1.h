@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "portscan.h"
-#include "registry.h"
-#include "tthread.h"
+#include "discovery/portscan.h"
+#include "discovery/registry.h"
+#include "ui/thread/tthread.h"
 #include "workers.h"
 
 QT_BEGIN_NAMESPACE

@@ -17,17 +17,29 @@
 #include <utility>
 
 #include "Unit1.h"
-#include "fatdss.h"
-#include "globals.h"
+#include "catalogue/fatdss.h"
+#include "app/globals.h"
 
 QString LocalText(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
-std::string Words(const Outcome& o, Run run, const std::string& port, const std::string& name, std::size_t lines) {
-    const char* consequence = run == Run::kListing  ? "No logs were listed."
-                              : run == Run::kUpload ? "Nothing was uploaded."
+QString ViewLines(const std::vector<std::string>& lines, std::size_t from, std::size_t to) {
+    QString text;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from) text += QLatin1Char('\n');
+        text += ViewText(lines[i]);
+    }
+    return text;
+}
+
+std::string WindowText(const Outcome& o, Job job, const std::string& port, const std::string& name, std::size_t lines) {
+    const char* consequence = job == Job::kListing  ? "No logs were listed."
+                              : job == Job::kUpload ? "Nothing was uploaded."
                               : o.sent              ? "The log may not have been deleted."
                                                     : "The log was not deleted.";
-    const std::string broken = BrokenText(o, run == Run::kListing ? "listing" : "upload");
+    const std::string what = job == Job::kListing ? "listing" : "upload";
+    const bool ended = o.kind == Ending::Done || o.kind == Ending::Stopped || o.kind == Ending::PortNotOpened;
+    if (!o.answered && !ended && job != Job::kDelete) return UnansweredText(o, port, what, consequence);
+    const std::string broken = BrokenText(o, what);
     switch (o.kind) {
         case Ending::Done:
         case Ending::Stopped:
@@ -35,7 +47,7 @@ std::string Words(const Outcome& o, Run run, const std::string& port, const std:
         case Ending::PortNotOpened:
             return OpenFailureText(port, o, consequence);
         case Ending::DeviceSilent:
-            return NoAnswerText(port, consequence);
+            return UnansweredText(o, port, what, consequence);
         case Ending::Short:
         case Ending::Unended:
             return UnprovenText(o, name) +
@@ -47,12 +59,12 @@ std::string Words(const Outcome& o, Run run, const std::string& port, const std:
             break;
     }
     // An empty listing shows as "no entries", which is what the device sent.
-    if (run == Run::kListing && o.kind == Ending::NoLines) return std::string();
-    if (run == Run::kListing) return broken + "\nThe list may be incomplete.";
-    if (run == Run::kUpload && lines == 0)
+    if (job == Job::kListing && o.kind == Ending::NoLines) return std::string();
+    if (job == Job::kListing) return broken + "\nThe list may be incomplete.";
+    if (job == Job::kUpload && lines == 0)
         return "The device sent no line for log \"" + name + "\"." + (broken.empty() ? "" : "\n" + broken) +
                "\nNothing was saved.";
-    if (run == Run::kUpload)
+    if (job == Job::kUpload)
         return broken + "\nThe log is incomplete: " + std::to_string(lines) +
                " lines arrived. Save them only if a partial log is of use; the file name says it is incomplete.";
     if (!o.sent)
@@ -164,7 +176,7 @@ void TListLogsThread::ShowLogs(const Listing& l) {
 }
 
 void TListLogsThread::ReportListing(const std::string& port, const Listing& l, bool quiet) {
-    const std::string words = Words(l.outcome, Run::kListing, port);
+    const std::string words = WindowText(l.outcome, Job::kListing, port);
     if (!words.empty()) {
         if (!quiet) Report(words);
     } else if (l.logs.empty() && !l.other.empty()) {
@@ -201,7 +213,7 @@ void TListLogsThread::Execute() {
             const Listing l = ListLogs(port, Pauses());
             if (l.outcome.kind == Ending::PortNotOpened) {
                 NoEntries();
-                if (!quiet) Report(Words(l.outcome, Run::kListing, port));
+                if (!quiet) Report(WindowText(l.outcome, Job::kListing, port));
                 Synchronize(&TListLogsThread::ButtonsTrue);
                 return;
             }
@@ -307,13 +319,10 @@ void TUploadLogThread::QueueProgress(int position) {
 void TUploadLogThread::ShowInView() {
     const std::vector<std::string>& lines = lines_.Lines();
     for (std::size_t from = 0; from < lines.size();) {
-        block_.clear();
         std::size_t to = from;
-        while (to < lines.size() && to - from < kLinesPerStep &&
-               static_cast<std::size_t>(block_.size()) < kBytesPerStep) {
-            if (to > from) block_ += QLatin1Char('\n');
-            block_ += ViewText(lines[to++]);
-        }
+        for (std::size_t bytes = 0; to < lines.size() && to - from < kLinesPerStep && bytes < kBytesPerStep; ++to)
+            bytes += lines[to].size() + 1;
+        block_ = ViewLines(lines, from, to);
         from = to;
         Synchronize(&TUploadLogThread::RichEdit1Add);
     }
@@ -334,7 +343,7 @@ void TUploadLogThread::Execute() {
                 port_, log_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
             const Outcome o = r.outcome;
             if (o.kind == Ending::PortNotOpened) {
-                Report(Words(o, Run::kUpload, port_));
+                Report(WindowText(o, Job::kUpload, port_));
                 Synchronize(&TUploadLogThread::ButtonsTrue);
                 return;
             }
@@ -349,7 +358,7 @@ void TUploadLogThread::Execute() {
             // name that says it is incomplete.
             const std::size_t count = lines_.Lines().size();
             incomplete_ = o.Broken();
-            const std::string words = Words(o, Run::kUpload, port_, log_.name, count);
+            const std::string words = WindowText(o, Job::kUpload, port_, log_.name, count);
             if (!words.empty()) Report(words);
             if (count > 0 && (o.Whole() || o.Broken() || o.Unproven())) Synchronize(&TUploadLogThread::SaveToFile);
             SetVal(0);
@@ -380,7 +389,7 @@ void TDeleteLogThread::Execute() {
             const Deletion d = DeleteLog(port_, name_, Pauses());
             if (d.outcome.kind == Ending::Stopped) throw EThreadTerminated();
             after_.reply = d.reply;
-            const std::string failure = Words(d.outcome, Run::kDelete, port_);
+            const std::string failure = WindowText(d.outcome, Job::kDelete, port_);
             if (failure.empty())
                 after_.reported = false;
             else

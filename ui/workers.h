@@ -17,9 +17,9 @@ class QProgressBar;
 #include <string>
 #include <vector>
 
-#include "logfile.h"
-#include "session.h"
-#include "tthread.h"
+#include "logfile/logfile.h"
+#include "session/session.h"
+#include "ui/thread/tthread.h"
 
 // The steps both workers share.
 class TWorker : public TThread, public TWorkerSlots {
@@ -61,11 +61,11 @@ protected:
 QString LocalText(const std::string& s);
 
 // What a run asked of the device.
-enum class Run { kListing, kUpload, kDelete };
+enum class Job { kListing, kUpload, kDelete };
 
 // The window's words for how a conversation of `run` on `port` ended: empty
 // when it went as asked. `name` and `lines`: the log and the lines that came.
-std::string Words(const Outcome& o, Run run, const std::string& port, const std::string& name = std::string(),
+std::string WindowText(const Outcome& o, Job job, const std::string& port, const std::string& name = std::string(),
                   std::size_t lines = 0);
 
 // A line of the device as the view shows it: one byte a character, as the
@@ -73,6 +73,9 @@ std::string Words(const Outcome& o, Run run, const std::string& port, const std:
 // is the euro sign; elsewhere Latin-1), and a NUL as a visible replacement
 // character (the file keeps the NUL itself). viewtext_*.cpp.
 QString ViewText(const std::string& line);
+// The view's text of lines [from, to): the ViewText of each, one to a text
+// line. The upload and a file viewed show their lines through it.
+QString ViewLines(const std::vector<std::string>& lines, std::size_t from, std::size_t to);
 
 class TListLogsThread : public TWorker {
 public:

@@ -1,5 +1,5 @@
-#include "fatdss.h"
-#include "stringlist.h"
+#include "catalogue/fatdss.h"
+#include "base/stringlist.h"
 
 #include <gtest/gtest.h>
 

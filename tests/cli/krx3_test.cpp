@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "fatdss.h"
-#include "recorded_export.h"
-#include "simulator.h"
+#include "catalogue/fatdss.h"
+#include "sim/recorded_export.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "fatdss.h"
-#include "recorded_export.h"
-#include "serial_os.h"
-#include "simulator.h"
+#include "catalogue/fatdss.h"
+#include "sim/recorded_export.h"
+#include "link/serial_os.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <sys/stat.h>
 #endif
 
-#include "portscan.h"
-#include "registry.h"
+#include "discovery/portscan.h"
+#include "discovery/registry.h"
 
 namespace fs = std::filesystem;
 

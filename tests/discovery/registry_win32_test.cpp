@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "portscan.h"
-#include "registry.h"
+#include "discovery/portscan.h"
+#include "discovery/registry.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "exchange.h"
-#include "platform_support.h"
-#include "serial.h"
-#include "serial_os.h"
-#include "simulator.h"
+#include "link/exchange.h"
+#include "tests/support/platform_support.h"
+#include "link/serial.h"
+#include "link/serial_os.h"
+#include "sim/simulator.h"
 
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;

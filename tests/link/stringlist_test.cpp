@@ -1,5 +1,5 @@
 // The string list the exchanges fill and the window sorts.
-#include "stringlist.h"
+#include "base/stringlist.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The .log files on disk: a save writes every byte or says why and leaves the
 // name as it was; a new file never replaces one; View Log reads plain files
 // of bounded size only, and refuses anything else at once.
-#include "logfile.h"
-#include "move_new.h"
+#include "logfile/logfile.h"
+#include "logfile/move_new.h"
 
 #include <QDir>
 #include <QFile>

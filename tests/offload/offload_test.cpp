@@ -1,11 +1,11 @@
 // Keeping a log in a folder: it goes into a new file; whatever stands at its
 // name stays as it was, and what was found there is told apart, with the
 // system's reason where there is one.
-#include "logfile.h"
-#include "simulator.h"
-#include "offload.h"
-#include "record.h"
-#include "watch.h"
+#include "logfile/logfile.h"
+#include "sim/simulator.h"
+#include "offload/offload.h"
+#include "offload/record.h"
+#include "offload/watch.h"
 
 #include <QDir>
 #include <QFile>

@@ -19,6 +19,13 @@ ls bin/krx3-sim share/applications/krx3-upload.desktop share/icons/hicolor/256x2
   share/doc/krx3-upload/copyright share/doc/krx3-upload/changelog.gz share/metainfo/org.krx3tool.Krx3Upload.metainfo.xml
 desktop-file-validate share/applications/krx3-upload.desktop
 appstreamcli validate --no-net share/metainfo/org.krx3tool.Krx3Upload.metainfo.xml
+# The changelog and the AppStream releases begin with the package's version,
+# and the manual pages and the programs name it: a new version is told in all.
+version=$(dpkg-deb -f "$work"/*.deb Version)
+[ "$(zcat share/doc/krx3-upload/changelog.gz | head -1)" = "krx3-upload ($version) unstable; urgency=medium" ]
+grep -m1 '<release ' share/metainfo/org.krx3tool.Krx3Upload.metainfo.xml | grep -F "version=\"$version\""
+zcat share/man/man1/krx3.1.gz | head -1 | grep -F "\"krx3 $version\""
+[ "$(bin/krx3 --version)" = "krx3 $version" ]
 # The programs look for no library in the build tree, and run.
 readelf -d bin/krx3 bin/krx3-upload | grep -E 'RPATH|RUNPATH' && exit 1
 bin/krx3 --help | grep "Exit status"

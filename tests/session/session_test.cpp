@@ -14,12 +14,12 @@
 #include <tuple>
 #include <vector>
 
-#include "exchange.h"
-#include "platform_support.h"
-#include "serial.h"
-#include "session.h"
-#include "simulator.h"
-#include "tthread.h"
+#include "link/exchange.h"
+#include "tests/support/platform_support.h"
+#include "link/serial.h"
+#include "session/session.h"
+#include "sim/simulator.h"
+#include "ui/thread/tthread.h"
 
 #if defined(__linux__)
 #include <grp.h>

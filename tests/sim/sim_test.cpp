@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "fatdss.h"
-#include "simulator.h"
-#include "wire.h"
+#include "catalogue/fatdss.h"
+#include "sim/simulator.h"
+#include "sim/wire.h"
 
 namespace fs = std::filesystem;
 

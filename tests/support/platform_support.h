@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "serial_os.h"
+#include "link/serial_os.h"
 
 // A port name that names no port on this OS.
 std::string MissingPort();

@@ -1,5 +1,5 @@
 // The worker class, with the test's own thread as the UI thread.
-#include "tthread.h"
+#include "ui/thread/tthread.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,9 @@
 
 #include <deque>
 
-#include "Unit1.h"
-#include "globals.h"
-#include "serial.h"
+#include "ui/Unit1.h"
+#include "app/globals.h"
+#include "link/serial.h"
 
 // Runs the event loop until `done` holds, at most `bound`. (It sleeps 1 ms
 // at a time: the view's benchmark measures the window's stalls meanwhile.)

@@ -12,12 +12,12 @@
 #include <windows.h>
 #endif
 
-#include "fatdss.h"
+#include "catalogue/fatdss.h"
 #include "gui_support.h"
-#include "logfile.h"
-#include "platform_support.h"
-#include "serial_os.h"
-#include "simulator.h"
+#include "logfile/logfile.h"
+#include "tests/support/platform_support.h"
+#include "link/serial_os.h"
+#include "sim/simulator.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -2,7 +2,7 @@
 #include <stdexcept>
 
 #include "gui_support.h"
-#include "recorded_export.h"
+#include "sim/recorded_export.h"
 
 namespace {
 

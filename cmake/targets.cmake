@@ -1,0 +1,33 @@
+# Writes each target of the project's own folders into targets.txt in the
+# build folder, for the layering check (scripts/check-layering.sh): one line
+# a target, "NAME<TAB>FOLDER<TAB>LINKS<TAB>SOURCES", the lists as CMake
+# writes them (;-separated), sources relative to FOLDER or absolute.
+function(krx_collect_targets dir out)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${dir})
+  if(folder MATCHES "^\\.\\.")
+    return()  # sources built from outside the tree (GoogleTest for Windows)
+  endif()
+  set(text "${${out}}")
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "UTILITY" OR type STREQUAL "INTERFACE_LIBRARY")
+      continue()
+    endif()
+    get_target_property(links ${target} LINK_LIBRARIES)
+    get_target_property(sources ${target} SOURCES)
+    if(NOT links)
+      set(links "")
+    endif()
+    string(APPEND text "${target}\t${folder}\t${links}\t${sources}\n")
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    krx_collect_targets(${sub} text)
+  endforeach()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(krx_targets "")
+krx_collect_targets(${PROJECT_SOURCE_DIR} krx_targets)
+file(WRITE ${PROJECT_BINARY_DIR}/targets.txt "${krx_targets}")
