@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string>
 
-#include "catalogue/fatdss.h"
 #include "base/stringlist.h"
+#include "catalogue/fatdss.h"
 
 // The selected serial port's name; empty while no port is known.
 extern std::string selport;

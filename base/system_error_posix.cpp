@@ -1,7 +1,7 @@
+#include "system_error.h"
+
 #include <cerrno>
 #include <cstring>
-
-#include "system_error.h"
 
 SystemError LastSystemError() { return SystemErrorOf(errno); }
 

@@ -2,10 +2,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include "system_error.h"
+
 #include <windows.h>
 
 #include "ansi_text_win32.h"
-#include "system_error.h"
 
 SystemError LastSystemError() { return SystemErrorOf(static_cast<long>(GetLastError())); }
 

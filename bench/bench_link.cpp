@@ -12,13 +12,12 @@
 // (3) a short log (the device falls silent after half of its lines): the
 //     time from its last byte until the read returns it as Short, after the
 //     patience and the quiet that follows it (target: within 3.5 s).
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <sys/resource.h>
+#include <time.h>
 
 #include "link/exchange.h"
 #include "link/serial.h"
@@ -149,7 +148,8 @@ int main() {
 
     const auto [short_end, told] = shortRead(400);
     std::printf("A short log, 200 of 400 lines (target: told as short within 3.5 s of its last byte)\n");
-    std::printf("  last byte to the end of the read: %.3f s, told as %s\n", short_end, told ? "short" : "SOMETHING ELSE");
+    std::printf("  last byte to the end of the read: %.3f s, told as %s\n", short_end,
+                told ? "short" : "SOMETHING ELSE");
     std::printf("  => %s\n", told && short_end <= 3.5 ? "target met" : "TARGET MISSED");
     return fast.ok && slow.ok && told ? 0 : 1;
 }

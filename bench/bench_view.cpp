@@ -24,10 +24,10 @@
 #include <functional>
 #include <string>
 
-#include "catalogue/fatdss.h"
 #include "app/globals.h"
-#include "tests/ui/gui_support.h"
+#include "catalogue/fatdss.h"
 #include "sim/simulator.h"
+#include "tests/ui/gui_support.h"
 #include "ui/thread/tthread.h"
 #include "ui/workers.h"
 

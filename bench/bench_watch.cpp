@@ -8,18 +8,17 @@
 // replaced by one naming a simulated logger, and the simulator's record of
 // the first command's arrival gives the delay. With --sysfs, an idle run
 // that scans this machine's sysfs, as on a user's machine, comes first.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "sim/recorded_export.h"
 #include "sim/simulator.h"
@@ -88,7 +87,8 @@ int main(int argc, char** argv) {
     const pid_t pid = run(true);
     idle(pid, "a recorded export");
     const auto plugged = std::chrono::steady_clock::now();
-    WriteWhole(reg.string(), RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+BENCH1A", sim.PortPath())));
+    WriteWhole(reg.string(),
+               RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+BENCH1A", sim.PortPath())));
     if (sim.WaitForCommands(1, std::chrono::seconds(30))) {
         const auto first = sim.Commands().front().arrived;
         std::printf("adapter in the scan to the first command: %.0f ms\n",

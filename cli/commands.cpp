@@ -129,7 +129,8 @@ int pullCommand(const Options& o, const std::string& port) {
                 case Keeping::Result::AlreadyThere:
                     if (!whole) {
                         outcome = "not proven whole";
-                        if (!o.json) std::printf("%s  %s  already there, not proven whole\n", e.name.c_str(), path.c_str());
+                        if (!o.json)
+                            std::printf("%s  %s  already there, not proven whole\n", e.name.c_str(), path.c_str());
                         break;
                     }
                     outcome = "already there";

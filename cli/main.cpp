@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "options.h"
 #include "discovery/portscan.h"
+#include "options.h"
 
 namespace {
 

@@ -122,7 +122,8 @@ int parse(int argc, char** argv, Options* o) {
         return usage("pull takes either --new or names, not both.");
     if (o->command == "pull" && !o->all_new && o->names.empty()) return usage("pull needs --new or the names of logs.");
     if (o->command == "watch" && !to_given) return usage("watch needs --to DIR.");
-    if (o->command == "watch" && !o->port.empty()) return usage("watch takes every adapter the scan finds, not --port.");
+    if (o->command == "watch" && !o->port.empty())
+        return usage("watch takes every adapter the scan finds, not --port.");
     if (o->command == "delete" && o->saved_in.empty()) return usage("delete needs --saved-in DIR.");
     if (o->command == "delete" && o->names.empty()) return usage("delete needs the names of logs.");
     return kDone;

@@ -71,7 +71,8 @@ std::string NotDeletedText(const std::string& name, const VerifiedDelete& d, con
         case Result::NotRead: {
             const std::string why = Judge(d.read.outcome, port, Asked{Asked::kRead, name}, d.read.lines.Count()).text;
             if (d.read.outcome.Unproven())
-                return why + "\n" + name + ": without a whole read its copy cannot be proven whole; nothing was deleted.";
+                return why + "\n" + name +
+                       ": without a whole read its copy cannot be proven whole; nothing was deleted.";
             return (why.empty() ? "" : why + "\n") + name +
                    ": the log could not be read again to compare; it stays on the device.";
         }

@@ -1,10 +1,10 @@
+#include "terminal.h"
+
+#include <cstring>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "session/session.h"
-#include "terminal.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
+#include "terminal.h"
+
 #include <windows.h>
 
 #include "session/session.h"
-#include "terminal.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // krx3 watch: the watch's events as lines, one per event, with the time
 // and the adapter's serial number; or as JSON Lines.
+#include "offload/watch.h"
+
 #include <QJsonObject>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include "commands.h"
 #include "present.h"
 #include "terminal.h"
-#include "offload/watch.h"
 
 namespace {
 

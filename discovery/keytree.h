@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "registry.h"
 #include "base/system_error.h"
+#include "registry.h"
 
 // Whether two key or value names are the same to the registry: equal but for
 // the case of ASCII letters.

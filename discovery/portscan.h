@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "registry.h"
 #include "base/system_error.h"
+#include "registry.h"
 
 struct PortScanResult {
     // False when the serial port map key does not exist at all.

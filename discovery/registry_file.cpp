@@ -240,7 +240,8 @@ std::unique_ptr<RegistrySource> RecordedRegistry(const std::string& path) {
         throw std::runtime_error(path + ": the registry export is not a plain file (a folder, a pipe or a device)");
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec || size > kMaxExportBytes)
-        throw std::runtime_error(path + ": the registry export is larger than " + std::to_string(kMaxExportBytes >> 20) +
+        throw std::runtime_error(path + ": the registry export is larger than " +
+                                 std::to_string(kMaxExportBytes >> 20) +
                                  " MiB; export only the keys of the serial ports");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot open the registry export");

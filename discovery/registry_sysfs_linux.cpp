@@ -38,9 +38,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/system_error.h"
 #include "keytree.h"
 #include "registry.h"
-#include "base/system_error.h"
 
 namespace fs = std::filesystem;
 

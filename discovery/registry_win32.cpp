@@ -7,13 +7,14 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include "registry.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "base/ansi_text_win32.h"
-#include "registry.h"
 #include "base/system_error.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "app/globals.h"
-#include "tests/ui/gui_support.h"
 #include "sim/simulator.h"
+#include "tests/ui/gui_support.h"
 #include "ui/thread/tthread.h"
 
 int main(int argc, char** argv) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
 #include "cli/options.h"
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The arguments, separated by NUL bytes (at most 16).

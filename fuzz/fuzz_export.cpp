@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "fuzz_check.h"
 #include "discovery/registry.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;  // not an export: refused with the line that is wrong
     }
     const std::string second = Read(written, &again);
-    if (second != first) std::fprintf(stderr, "read:\n%s\nwritten and read again:\n%s\n", first.c_str(), second.c_str());
+    if (second != first)
+        std::fprintf(stderr, "read:\n%s\nwritten and read again:\n%s\n", first.c_str(), second.c_str());
     FUZZ_CHECK(second == first);
     return 0;
 }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "link/exchange.h"
 #include "catalogue/fatdss.h"
 #include "fuzz_check.h"
+#include "link/exchange.h"
 
 namespace {
 

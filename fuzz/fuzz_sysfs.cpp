@@ -2,17 +2,16 @@
 // serial number, latency timer), the scan reads them without a failure, its
 // key names hold no backslash or control character, and exactly the adapter
 // that calls itself 0403:6015 is the device's.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
-#include "fuzz_check.h"
 #include "discovery/portscan.h"
 #include "discovery/registry.h"
+#include "fuzz_check.h"
 
 namespace fs = std::filesystem;
 

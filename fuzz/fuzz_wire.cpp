@@ -31,20 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istringstream in(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     switch (data[0] % 4) {
         case 0:
-            RoundTrip<std::string>(in, [](const std::string& s) { return wire::Text(s); },
-                                   [](std::istream& i, std::string* s) { return wire::Text(i, s); });
+            RoundTrip<std::string>(
+                in, [](const std::string& s) { return wire::Text(s); },
+                [](std::istream& i, std::string* s) { return wire::Text(i, s); });
             break;
         case 1:
-            RoundTrip<std::vector<krx3sim::Log>>(in, [](const auto& l) { return wire::Logs(l); },
-                                                 [](std::istream& i, auto* l) { return wire::Logs(i, l); });
+            RoundTrip<std::vector<krx3sim::Log>>(
+                in, [](const auto& l) { return wire::Logs(l); },
+                [](std::istream& i, auto* l) { return wire::Logs(i, l); });
             break;
         case 2:
-            RoundTrip<krx3sim::Behaviour>(in, [](const auto& b) { return wire::Behaviours(b); },
-                                          [](std::istream& i, auto* b) { return wire::Behaviours(i, b); });
+            RoundTrip<krx3sim::Behaviour>(
+                in, [](const auto& b) { return wire::Behaviours(b); },
+                [](std::istream& i, auto* b) { return wire::Behaviours(i, b); });
             break;
         default:
-            RoundTrip<std::vector<wire::AgedCommand>>(in, [](const auto& c) { return wire::Commands(c); },
-                                                      [](std::istream& i, auto* c) { return wire::Commands(i, c); });
+            RoundTrip<std::vector<wire::AgedCommand>>(
+                in, [](const auto& c) { return wire::Commands(c); },
+                [](std::istream& i, auto* c) { return wire::Commands(i, c); });
             break;
     }
     return 0;

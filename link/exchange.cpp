@@ -16,7 +16,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-
 std::atomic<bool> g_stop{false};
 
 std::mutex& bounds_mutex() {
@@ -49,9 +48,9 @@ struct Limits {
     milliseconds time;
     milliseconds pause;
     bool first_line_only;
-    milliseconds first_wait;   // silence before the first byte that ends the reply
-    milliseconds end_silence;  // silence after a byte that ends the reply
-    long patient_lines;        // while fewer lines have come, kLongSilence ends the reply instead
+    milliseconds first_wait;     // silence before the first byte that ends the reply
+    milliseconds end_silence;    // silence after a byte that ends the reply
+    long patient_lines;          // while fewer lines have come, kLongSilence ends the reply instead
     milliseconds drain_silence;  // silence that ends the drain (0: its first idle read)
 };
 
@@ -63,9 +62,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
     stats.written = stats.last_byte = Clock::now();
     struct Finish {
         ExchangeStats& s;
-        ~Finish() {
-            t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code};
-        }
+        ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code}; }
     } finish{stats};
 
     const com_handle_t h = hCom.load();
@@ -128,7 +125,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
             // Timed from the read's start: a byte that came while this thread
             // was not running is found by the read, so a late thread cannot
             // take a pause for the end.
-            const milliseconds wait = stats.bytes == 0              ? lim.first_wait
+            const milliseconds wait = stats.bytes == 0            ? lim.first_wait
                                       : lines < lim.patient_lines ? kLongSilence
                                                                   : lim.end_silence;
             if (read_began - stats.last_byte < wait) continue;
@@ -225,8 +222,8 @@ ExchangeStats LastExchange() {
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end, milliseconds answer_wait) {
     const ExchangeBounds b = GetExchangeBounds();
     const milliseconds after_bytes = answer_wait.count() > 0 ? kEndSilence : milliseconds(0);
-    const Limits lim{b.krx_bytes, true, b.reply_time, milliseconds(10), true, answer_wait, after_bytes, 0,
-                     milliseconds(0)};
+    const Limits lim{b.krx_bytes, true, b.reply_time,   milliseconds(10), true, answer_wait,
+                     after_bytes, 0,    milliseconds(0)};
     std::string line;
     const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
     if (end) *end = e;
@@ -237,8 +234,8 @@ std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end, millis
 
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.mlt_bytes,   true, b.list_time, milliseconds(2), false, kFirstByteWait,
-                     kEndSilence, 0,    kDrainSilence};
+    const Limits lim{b.mlt_bytes,    true,        b.list_time, milliseconds(2), false,
+                     kFirstByteWait, kEndSilence, 0,           kDrainSilence};
     std::string line;
     return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
@@ -246,7 +243,7 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
 ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
                     long expected_lines) {
     const ExchangeBounds b = GetExchangeBounds();
-    const Limits lim{b.slt_bytes,   false,          milliseconds(0), milliseconds(2), false,
+    const Limits lim{b.slt_bytes,    false,       milliseconds(0), milliseconds(2), false,
                      kFirstByteWait, kEndSilence, expected_lines,  kDrainSilence};
     std::string line;
     int added = 0;

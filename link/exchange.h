@@ -69,7 +69,6 @@ constexpr std::chrono::milliseconds kLateAnswer{1250};
 // last byte. (ExchangeBounds::tail; tests lengthen it.)
 constexpr std::chrono::milliseconds kTailQuiet{300};
 
-
 enum class ExchangeEnd {
     Silence,      // the idle budget was spent (the normal end of mlt_cmd/slt_cmd)
     LineEnd,      // krx_cmd: its line's carriage return arrived

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string>
 
-#include "serial.h"
 #include "base/system_error.h"
+#include "serial.h"
 
 namespace serial_os {
 

@@ -5,9 +5,6 @@
 // the driver does with VMIN/VTIME. Reads go through a read-ahead buffer: the
 // exchange asks for one byte at a time, but a system call per byte would cap
 // an unpaced line far below what a USB adapter delivers.
-#include "serial_os.h"
-#include "base/port_name.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +14,9 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "base/port_name.h"
+#include "serial_os.h"
 
 namespace serial_os {
 namespace {

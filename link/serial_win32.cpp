@@ -22,8 +22,8 @@
 
 #include "base/ansi_text_win32.h"
 #include "base/port_name.h"
-#include "serial_os.h"
 #include "base/system_error.h"
+#include "serial_os.h"
 
 namespace serial_os {
 namespace {

@@ -1,7 +1,5 @@
 #include "logfile.h"
 
-#include "move_new.h"
-
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
@@ -11,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+
+#include "move_new.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
 // renameat2(RENAME_NOREPLACE) where the file system has it; else link(2),
 // which never replaces either, and then unlink(2) of the old name.
+#include "move_new.h"
+
+#include <QFile>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QFile>
-
-#include "move_new.h"
 #include "base/system_error.h"
 
 std::function<void(const QString&)> g_before_move;

@@ -66,7 +66,7 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines);
 // already there) is written into the folder's record.
 struct Pull {
     LogRead read;
-    bool tried = false;        // the read was whole or Unproven(), and keeping was tried
+    bool tried = false;  // the read was whole or Unproven(), and keeping was tried
     Keeping kept;
     std::string record_error;  // why the record could not be written, when it could not
 };

@@ -129,8 +129,9 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         const PortScanResult now = scan_();
         if (AdaptersOf(now).count(a)) return true;
         tell(Kind::Failed, [&](WatchEvent& e) {
-            e.adapter_error = now.error.Failed() ? "the scan failed, so the adapter on " + a.port + " is not known to be this one"
-                                                 : "the adapter on " + a.port + " is no longer this one";
+            e.adapter_error = now.error.Failed()
+                                  ? "the scan failed, so the adapter on " + a.port + " is not known to be this one"
+                                  : "the adapter on " + a.port + " is no longer this one";
         });
         tell(Kind::Done, {});
         return false;
@@ -151,13 +152,13 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
         if (!same_adapter()) return;
         const Pull p = PullLog(a.port, log, base.folder, progress_of(log));
         if (p.read.outcome.kind == Ending::Stopped) return;
-        const bool kept = p.tried && (p.kept.result == Keeping::Result::Saved ||
-                                      p.kept.result == Keeping::Result::AlreadyThere);
+        const bool kept =
+            p.tried && (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere);
         // Only a log read whole is ever a candidate for the delete.
         const bool whole = p.read.outcome.Whole();
         if (kept && whole) copied.push_back(log);
-        tell(!kept                                      ? Kind::Failed
-             : !whole                                   ? Kind::Unproven
+        tell(!kept                                     ? Kind::Failed
+             : !whole                                  ? Kind::Unproven
              : p.kept.result == Keeping::Result::Saved ? Kind::Pulled
                                                        : Kind::AlreadyThere,
              [&](WatchEvent& e) {

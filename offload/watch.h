@@ -19,8 +19,8 @@
 #include <string>
 #include <utility>
 
-#include "offload.h"
 #include "discovery/portscan.h"
+#include "offload.h"
 
 struct Adapter {
     std::string port;

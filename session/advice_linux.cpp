@@ -2,7 +2,6 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <vector>
 
 #include "base/port_name.h"

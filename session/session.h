@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/fatdss.h"
 #include "base/stringlist.h"
 #include "base/system_error.h"
+#include "catalogue/fatdss.h"
 
 // How a conversation ended. Where several hold, the first in this order
 // counts: a broken connection says more than the silence that came with it.
@@ -42,10 +42,10 @@ enum class Ending {
 
 struct Outcome {
     Ending kind = Ending::Done;
-    bool answered = false;  // the device sent something (a late answer counts)
-    bool sent = false;      // the conversation's own command was written
-    SystemError error;      // the system's error, where one exists
-    std::string advice;     // PortNotOpened: what the user can do, where that is known
+    bool answered = false;      // the device sent something (a late answer counts)
+    bool sent = false;          // the conversation's own command was written
+    SystemError error;          // the system's error, where one exists
+    std::string advice;         // PortNotOpened: what the user can do, where that is known
     long lines = 0;             // a read: the lines that came (a last one without its line end counted)
     long expected = 0;          // a read: the lines its duration leads to expect; 0: no duration to count from
     std::size_t after_end = 0;  // Cut: bytes that came after the reply had ended by silence (0: cut at its bound)

@@ -1,13 +1,8 @@
 // The control server over POSIX sockets (see control.h and wire.h).
 #include "control.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,8 +11,12 @@
 #include <fstream>
 #include <list>
 #include <memory>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 #include "simulator.h"
 #include "wire.h"

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <signal.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <signal.h>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
             b.silent = silent;
             b.last_line_unended = unended;
             if (pause_before >= -1) {
-                const long count = static_cast<long>(sims.back()->Logs().empty() ? 0 : sims.back()->Logs()[0].lines.size());
+                const long count =
+                    static_cast<long>(sims.back()->Logs().empty() ? 0 : sims.back()->Logs()[0].lines.size());
                 b.pause_before_line = pause_before == -1 ? count - 1 : pause_before;
                 b.line_pause = std::chrono::milliseconds(pause_for);
             }
@@ -198,9 +199,8 @@ int main(int argc, char** argv) {
         std::vector<std::size_t> shown(sims.size(), 0);
         while (!g_quit.load()) {
             if (!registry.empty()) {
-                const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                         std::chrono::steady_clock::now() - began)
-                                         .count();
+                const auto seconds =
+                    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count();
                 const std::size_t due =
                     stagger > 0 ? std::min(sims.size(), static_cast<std::size_t>(seconds / stagger) + 1) : sims.size();
                 if (due != in_export) {

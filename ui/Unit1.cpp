@@ -14,11 +14,11 @@
 #include <chrono>
 #include <exception>
 
-#include "session/session.h"
-#include "catalogue/fatdss.h"
 #include "app/globals.h"
+#include "catalogue/fatdss.h"
 #include "discovery/portscan.h"
 #include "link/serial.h"
+#include "session/session.h"
 #include "ui_Unit1.h"
 #include "workers.h"
 

@@ -17,8 +17,8 @@
 #include <utility>
 
 #include "Unit1.h"
-#include "catalogue/fatdss.h"
 #include "app/globals.h"
+#include "catalogue/fatdss.h"
 
 QString LocalText(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -116,7 +116,6 @@ void TWorker::Report(const std::string& text) {
         // The window is closing or the report itself failed; nothing is left to tell.
     }
 }
-
 
 // -------------------------------------------------------- TListLogsThread
 
@@ -281,10 +280,11 @@ void TUploadLogThread::SaveToFile() {
         QString unread;
         if (!QFileInfo::exists(chosen.first()) || SameLogFile(chosen.first(), lines_.Lines(), &unread)) break;
         const QString path = QDir::toNativeSeparators(chosen.first());
-        const QString question = unread.isEmpty()
-                                     ? QStringLiteral("%1 already holds another log. Replace it?").arg(path)
-                                     : QStringLiteral("%1 exists and cannot be read (%2). Replace it?").arg(path, unread);
-        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(), question, QMessageBox::Yes | QMessageBox::No, Form1);
+        const QString question =
+            unread.isEmpty() ? QStringLiteral("%1 already holds another log. Replace it?").arg(path)
+                             : QStringLiteral("%1 exists and cannot be read (%2). Replace it?").arg(path, unread);
+        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                        Form1);
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);

@@ -66,7 +66,7 @@ enum class Job { kListing, kUpload, kDelete };
 // The window's words for how a conversation of `run` on `port` ended: empty
 // when it went as asked. `name` and `lines`: the log and the lines that came.
 std::string WindowText(const Outcome& o, Job job, const std::string& port, const std::string& name = std::string(),
-                  std::size_t lines = 0);
+                       std::size_t lines = 0);
 
 // A line of the device as the view shows it: one byte a character, as the
 // system's 8-bit code page has it (Windows: the ANSI code page, so that 0x80

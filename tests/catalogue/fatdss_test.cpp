@@ -1,5 +1,4 @@
 #include "catalogue/fatdss.h"
-#include "base/stringlist.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "base/stringlist.h"
 
 namespace {
 

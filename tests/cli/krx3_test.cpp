@@ -2,9 +2,6 @@
 // its output, its files and its exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -100,7 +99,8 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");  // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
-    Spill(dir / "sim.reg", RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+SIM1A", sim.PortPath())));
+    Spill(dir / "sim.reg",
+          RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+SIM1A", sim.PortPath())));
     const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
                       in = " --saved-in " + logs.string() + port,
                       saved = "delete --saved-in " + logs.string() + " --port ";
@@ -116,12 +116,14 @@ TEST(Krx3, CommandsInARowTellTheirOutcomeWithTheirStatus) {
          "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s  2017_06_17_23_59_58.log\n"},
         {"list --json" + port, 0,
          "[\n    {\n        \"duration_s\": 2,\n        \"file\": \"2017_06_15_10_30_20.log\",\n        \"name\": "
-         "\"EBQNYWG\",\n        \"start\": \"2017-06-15T10:30:20\",\n        \"stop\": \"2017-06-15T10:30:22\"\n    },"},
+         "\"EBQNYWG\",\n        \"start\": \"2017-06-15T10:30:20\",\n        \"stop\": \"2017-06-15T10:30:22\"\n    "
+         "},"},
         {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
         {"list", 0, "EBQWZNX  2017-06-17 23:59:58", "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
         {"pull --new --by-serial --to " + logs.string(), 0, "pulled 3, already there 0",
          "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
-        {"pull --new --by-serial" + to, 2, "serial number of the adapter", "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
+        {"pull --new --by-serial" + to, 2, "serial number of the adapter",
+         "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
         // A file of other content at a log's name is not that log.
         {"pull --new" + to, 1, "pulled 2, already there 0, failed 1"},
         {"pull --new" + to, 1, "pulled 0, already there 2, failed 1"},

@@ -3,26 +3,25 @@
 // lines read back as data.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <poll.h>
 #include <regex>
+#include <signal.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "catalogue/fatdss.h"
-#include "sim/recorded_export.h"
 #include "link/serial_os.h"
+#include "sim/recorded_export.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -51,7 +50,8 @@ Event Parse(const std::string& line) {
         std::sregex_iterator e(value.begin(), value.end(), escape), none;
         std::size_t at = 0;
         for (; e != none; at = static_cast<std::size_t>(e->position() + e->length()), ++e)
-            plain += value.substr(at, e->position() - at) + ((*e)[2].matched ? Utf8(std::stoi((*e)[2], nullptr, 16)) : (*e)[1].str());
+            plain += value.substr(at, e->position() - at) +
+                     ((*e)[2].matched ? Utf8(std::stoi((*e)[2], nullptr, 16)) : (*e)[1].str());
         out[(*it)[1]] = plain + value.substr(at);
     }
     return again + "}" == line ? out : Event{};
@@ -121,7 +121,8 @@ public:
         ::kill(pid_, SIGINT);
         int raw = 0, status = -1;
         for (const auto until = Clock::now() + kBound; status < 0 && Clock::now() < until; ::poll(nullptr, 0, 20))
-            if (::waitpid(pid_, &raw, WNOHANG) == pid_) status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            if (::waitpid(pid_, &raw, WNOHANG) == pid_)
+                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
         if (status < 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, &raw, 0);

@@ -190,7 +190,7 @@ TEST(RecordedRegistry, OnlyAPlainFileOfBoundedSizeIsRead) {
             RecordedRegistry(path);
             ADD_FAILURE() << "read: " << path;
         } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(path + ": " ), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(path + ": "), std::string::npos) << e.what();
             EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
         }
     }

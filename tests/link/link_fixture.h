@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "link/exchange.h"
-#include "tests/support/platform_support.h"
 #include "link/serial.h"
 #include "link/serial_os.h"
 #include "sim/simulator.h"
+#include "tests/support/platform_support.h"
 
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;

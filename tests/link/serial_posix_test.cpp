@@ -1,11 +1,10 @@
 // OpenCom and the termios line layer, on pseudo-terminals.
+#include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 
 #include "link_fixture.h"
 

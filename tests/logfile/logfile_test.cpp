@@ -2,18 +2,19 @@
 // name as it was; a new file never replaces one; View Log reads plain files
 // of bounded size only, and refuses anything else at once.
 #include "logfile/logfile.h"
-#include "logfile/move_new.h"
+
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
 #include <tuple>
+
+#include "logfile/move_new.h"
 
 #if defined(Q_OS_LINUX)
 #include <sys/mount.h>

@@ -1,19 +1,20 @@
 // Keeping a log in a folder: it goes into a new file; whatever stands at its
 // name stays as it was, and what was found there is told apart, with the
 // system's reason where there is one.
-#include "logfile/logfile.h"
-#include "sim/simulator.h"
 #include "offload/offload.h"
-#include "offload/record.h"
-#include "offload/watch.h"
+
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
 #include <tuple>
+
+#include "logfile/logfile.h"
+#include "offload/record.h"
+#include "offload/watch.h"
+#include "sim/simulator.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -64,12 +65,26 @@ TEST(Offload, KeepsALogAsANewFileOnly) {
 // holds: never a path out of DIR, never DIR itself.
 TEST(Offload, ALoggersFolderIsOneNameInsideTheFolder) {
     const std::pair<std::string, QString> cases[] = {
-        {"FT5ZJ1AB", "FT5ZJ1AB"}, {"", "no-serial"},       {"..", "__"},    {".", "_"},
-        {"a/../b", "a_.._b"},     {"C:\\x y", "C__x_y"},   {"é", "__"},     {"v1.2-x_y", "v1.2-x_y"},
+        {"FT5ZJ1AB", "FT5ZJ1AB"},
+        {"", "no-serial"},
+        {"..", "__"},
+        {".", "_"},
+        {"a/../b", "a_.._b"},
+        {"C:\\x y", "C__x_y"},
+        {"é", "__"},
+        {"v1.2-x_y", "v1.2-x_y"},
         // Names Windows maps elsewhere or cannot make.
-        {"...", "___"},           {"AB12.", "AB12_"},      {"AB12 ", "AB12_"}, {"CON", "_CON"},
-        {"nul", "_nul"},          {"Com1", "_Com1"},       {"LPT9.x", "_LPT9.x"}, {"aux.", "aux_"},
-        {"COM10", "COM10"},       {"CONSOLE", "CONSOLE"},  {"PRN.2", "_PRN.2"},
+        {"...", "___"},
+        {"AB12.", "AB12_"},
+        {"AB12 ", "AB12_"},
+        {"CON", "_CON"},
+        {"nul", "_nul"},
+        {"Com1", "_Com1"},
+        {"LPT9.x", "_LPT9.x"},
+        {"aux.", "aux_"},
+        {"COM10", "COM10"},
+        {"CONSOLE", "CONSOLE"},
+        {"PRN.2", "_PRN.2"},
     };
     for (const auto& [serial, name] : cases) {
         SCOPED_TRACE(serial);

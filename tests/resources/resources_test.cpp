@@ -20,7 +20,8 @@ TEST(Resources, FilePropertiesShowTheProgramsNameAndVersion) {
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) &&
                 VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
                                reinterpret_cast<void**>(&text), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(KRX_VERSION_MAJOR << 16 | KRX_VERSION_MINOR)) << "the project's version";
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(KRX_VERSION_MAJOR << 16 | KRX_VERSION_MINOR))
+        << "the project's version";
     EXPECT_NE(std::wstring(text).find(L"LogFile Upload Tool"), std::wstring::npos);
 }
 

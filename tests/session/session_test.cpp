@@ -2,6 +2,8 @@
 // as the window runs them: the commands, their pauses, and how each
 // conversation ended, decided here for every front end. What the device
 // received, and when, is what it recorded.
+#include "session/session.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,18 +17,16 @@
 #include <vector>
 
 #include "link/exchange.h"
-#include "tests/support/platform_support.h"
 #include "link/serial.h"
-#include "session/session.h"
 #include "sim/simulator.h"
+#include "tests/support/platform_support.h"
 #include "ui/thread/tthread.h"
 
 #if defined(__linux__)
+#include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace {
@@ -118,8 +118,9 @@ TEST(Session, EachConversationSendsItsCommandsWithItsPauses) {
     // A window that closes during the pause before a delete: the worker's
     // pause throws, and no delete is sent.
     sim.ClearCommands();
-    EXPECT_THROW(Converse([&] { return Deleted(DeleteLog(port, name, [](int) { throw std::runtime_error("closed"); })); }),
-                 std::runtime_error);
+    EXPECT_THROW(
+        Converse([&] { return Deleted(DeleteLog(port, name, [](int) { throw std::runtime_error("closed"); })); }),
+        std::runtime_error);
     EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE) << "the port stays open after the conversation";
     EXPECT_EQ(sim.Commands().size(), 2u) << "a delete was sent";
 }
@@ -162,10 +163,10 @@ void RunRows(bool timing) {
         std::function<Said(const std::string& port)> talk;
         Ending kind;
         bool answered, sent;
-        std::size_t commands;     // received by the device
-        std::size_t lines;        // that came (a listing: its logs)
+        std::size_t commands;                         // received by the device
+        std::size_t lines;                            // that came (a listing: its logs)
         std::chrono::milliseconds tail = kTailQuiet;  // the quiet a reply not known to be whole must keep
-        bool timing = false;  // a row of a device late or pausing: run by its own test
+        bool timing = false;                          // a row of a device late or pausing: run by its own test
     };
     const auto read = [](const fatdss_t& log) {
         return [log](const std::string& p) { return Read(ReadLog(p, log, {})); };
@@ -187,15 +188,18 @@ void RunRows(bool timing) {
         {"a listing, every answer 0.8 s late", later, list, Ending::Done, true, true, 3, 3, kTailQuiet, true},
         {"a delete answered late", later, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true,
          true, 3, 1, kTailQuiet, true},
-        {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true, 3,
-         1},
+        {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true,
+         3, 1},
         {"a 1 s pause before a log's last line", last_late, read(a), Ending::Done, true, true, 3, 40, kTailQuiet, true},
-        {"a pause in a log longer than the patience", long_pause, read(a), Ending::Short, true, true, 3, 20, kTailQuiet, true},
+        {"a pause in a log longer than the patience", long_pause, read(a), Ending::Short, true, true, 3, 20, kTailQuiet,
+         true},
         {"the same pause while the line is listened to", long_pause, read(a), Ending::Cut, true, true, 3, 20,
          std::chrono::seconds(10), true},
         {"a last line without its line end", unended, read(a), Ending::Unended, true, true, 3, 40, kTailQuiet, true},
-        {"a log whose listing gives no duration", normal, read(undated), Ending::Short, true, true, 3, 40, kTailQuiet, true},
-        {"a listing that begins after its wait", late_listing, list, Ending::NoLines, true, true, 3, 0, kTailQuiet, true},
+        {"a log whose listing gives no duration", normal, read(undated), Ending::Short, true, true, 3, 40, kTailQuiet,
+         true},
+        {"a listing that begins after its wait", late_listing, list, Ending::NoLines, true, true, 3, 0, kTailQuiet,
+         true},
         {"the same listing while the line is listened to", late_listing, list, Ending::Cut, true, true, 3, 0,
          std::chrono::seconds(10), true},
         {"a stop during a log", normal,
@@ -288,11 +292,10 @@ TEST(Session, EachWayAConversationEndsIsDecidedOnce) {
 // count from, no number of lines makes it whole.
 TEST(Session, TheLinesALogHoldsFollowFromItsDuration) {
     const std::pair<const char*, long> cases[] = {
-        {"EBQNYWG EBQNYWG", 1},  // one record, at its start and stop
-        {"EBQNYWG EBQNYWH", 2},
-        {"EBQNYWG EBQOCEZ", 1996},  // 3990 s
-        {"EBQNYWH EBQNYWG", 0},     // a stop before the start
-        {"EBQNYWG AAAAAAA", 0},     // a stop that is no date
+        {"EBQNYWG EBQNYWG", 1},                             // one record, at its start and stop
+        {"EBQNYWG EBQNYWH", 2}, {"EBQNYWG EBQOCEZ", 1996},  // 3990 s
+        {"EBQNYWH EBQNYWG", 0},                             // a stop before the start
+        {"EBQNYWG AAAAAAA", 0},                             // a stop that is no date
     };
     for (const auto& [line, lines] : cases) {
         fatdss_t e;

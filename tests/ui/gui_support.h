@@ -3,16 +3,16 @@
 // modal dialogs, and a fresh window per test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QtTest>
 #include <QtWidgets>
 
-#include <gtest/gtest.h>
-
 #include <deque>
 
-#include "ui/Unit1.h"
 #include "app/globals.h"
 #include "link/serial.h"
+#include "ui/Unit1.h"
 
 // Runs the event loop until `done` holds, at most `bound`. (It sleeps 1 ms
 // at a time: the view's benchmark measures the window's stalls meanwhile.)
@@ -96,7 +96,8 @@ private:
         } else if (late) {
             // Another dialog than the one expected (a save offered where
             // none may be) is a failure of its own.
-            if (!answers_.empty()) ADD_FAILURE() << "a dialog came that was not expected: " << modal->metaObject()->className();
+            if (!answers_.empty())
+                ADD_FAILURE() << "a dialog came that was not expected: " << modal->metaObject()->className();
             modal->close();
         }
         if (answered || late) {

@@ -14,10 +14,10 @@
 
 #include "catalogue/fatdss.h"
 #include "gui_support.h"
-#include "logfile/logfile.h"
-#include "tests/support/platform_support.h"
 #include "link/serial_os.h"
+#include "logfile/logfile.h"
 #include "sim/simulator.h"
+#include "tests/support/platform_support.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -169,7 +169,7 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     const struct {
         const char* what;
         Lines lines;
-        bool cut, save;              // the line drops after 600 bytes; the user saves (else cancels)
+        bool cut, save;                // the line drops after 600 bytes; the user saves (else cancels)
         const char* before = nullptr;  // the file's bytes before the save (none: no file; "|": a pipe)
         bool replace = false;          // the answer to the question, if one comes
         const char* asks = "already holds another log";  // what the question says
@@ -212,8 +212,9 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
             usable_then = Usable();
             (c.save ? ModalAnswers::Save(path) : ModalAnswers::Cancel())(dialog);
         }));
-        answers.Add(c.replace ? ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); })
-                              : ModalAnswers::Key(Qt::Key_Return));
+        answers.Add(
+            c.replace ? ModalAnswers::On<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); })
+                      : ModalAnswers::Key(Qt::Key_Return));
         // No (the default) offers the dialog again, on the name chosen.
         QString again;
         if (c.before && !c.replace)
@@ -242,7 +243,8 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         EXPECT_TRUE(!asked || (answers.Seen().back().contains(QDir::toNativeSeparators(path) + " " + c.asks) &&
                                answers.Seen().back().endsWith("Replace it?")))
             << answers.Seen().join("|").toStdString();
-        const QByteArray expected = c.save && (!asked || c.replace) ? bytes : QByteArray(c.before ? c.before : "<none>");
+        const QByteArray expected =
+            c.save && (!asked || c.replace) ? bytes : QByteArray(c.before ? c.before : "<none>");
         QFile saved(path);
         EXPECT_TRUE(pipe || (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "<none>") == expected);
         EXPECT_TRUE(!pipe || !QFileInfo(path).isFile()) << "the pipe was replaced";
@@ -331,13 +333,15 @@ TEST_F(RunTest, APauseInsideALogDoesNotCutIt) {
         QTest::mouseClick(w.Button3, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle(milliseconds(60000)));
         ASSERT_EQ(answers.Seen().size(), c.told ? 1 : 0) << answers.Seen().join("|").toStdString();
-        EXPECT_TRUE(!c.told || (answers.Seen()[0].contains(c.told) && answers.Seen()[0].contains("stays on the logger")))
+        EXPECT_TRUE(!c.told ||
+                    (answers.Seen()[0].contains(c.told) && answers.Seen()[0].contains("stays on the logger")))
             << answers.Seen().join("|").toStdString();
         EXPECT_EQ(proposed, "2021_02_01_08_30_00.log");
         Lines saved;
         QString error;
         ASSERT_TRUE(ReadLogFile(path, &saved, &error)) << error.toStdString();
-        const std::size_t came = c.pause_before > 0 && c.told ? static_cast<std::size_t>(c.pause_before) : log.lines.size();
+        const std::size_t came =
+            c.pause_before > 0 && c.told ? static_cast<std::size_t>(c.pause_before) : log.lines.size();
         EXPECT_EQ(saved, Lines(log.lines.begin(), log.lines.begin() + static_cast<long>(came)));
     }
 }

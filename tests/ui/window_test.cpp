@@ -95,7 +95,8 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     TForm1::SetRegistryFactory([root] { return SysfsRegistry(root); });
     answers.Add(ModalAnswers::ClickOk());
     QTest::mouseClick(w.Button1, Qt::LeftButton);
-    EXPECT_EQ(answers.Seen().value(1), QStringLiteral("Scan Port\nThe serial ports could not be read: Not a directory"));
+    EXPECT_EQ(answers.Seen().value(1),
+              QStringLiteral("Scan Port\nThe serial ports could not be read: Not a directory"));
 #endif
     // Without a source of its own the window scans the export KRX3_REGISTRY
     // names, as krx3 does; a file that is no export is told.
@@ -113,5 +114,6 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     answers.Add(ModalAnswers::ClickOk());
     QTest::mouseClick(w.Button1, Qt::LeftButton);
     qunsetenv("KRX3_REGISTRY");
-    EXPECT_TRUE(answers.Seen().last().contains(QStringLiteral("not a registry export"))) << answers.Seen().last().toStdString();
+    EXPECT_TRUE(answers.Seen().last().contains(QStringLiteral("not a registry export")))
+        << answers.Seen().last().toStdString();
 }
