@@ -68,95 +68,108 @@ int listCommand(const Options& o, const std::string& port) {
     return l.status;
 }
 
+namespace {
+
+// What a pull did with each log: counted for its summary, and the results
+// for --json.
+struct PullResults {
+    int pulled = 0, there = 0, failed = 0, unproven = 0;
+    QJsonArray json;
+
+    void Add(const std::string& name, const std::string& file, const std::string& outcome) {
+        QJsonObject r;
+        r["name"] = Unicode(name);
+        r["file"] = Unicode(file);
+        r["result"] = QString::fromStdString(outcome);
+        json.append(r);
+        ++(outcome == "pulled" ? pulled : outcome == "failed" ? failed : outcome == "already there" ? there : unproven);
+    }
+    std::string Summary(bool nothing_wanted) const {
+        return "pulled " + std::to_string(pulled) + ", already there " + std::to_string(there) + ", failed " +
+               std::to_string(failed) +
+               (unproven > 0 ? ", not proven whole " + std::to_string(unproven) : std::string()) +
+               (nothing_wanted && failed == 0 ? " (nothing new to pull)" : "");
+    }
+};
+
+// The logs to read: with --new those not yet in `dir` (those there are
+// results already), then those named, each that the device lists.
+std::vector<fatdss_t> wantedLogs(const Options& o, const Listing& listing, const QString& dir, PullResults* r) {
+    std::vector<fatdss_t> wanted;
+    if (o.all_new) {
+        std::vector<fatdss_t> present;
+        wanted = NotYetIn(listing, dir, &present);
+        for (const fatdss_t& e : present) r->Add(e.name, e.file, "already there");
+    }
+    for (const std::string& name : o.names) {
+        if (const fatdss_t* e = listing.Find(name)) {
+            wanted.push_back(*e);
+        } else {
+            say(name + ": the device lists no such log.");
+            r->Add(name, "", "failed");
+        }
+    }
+    return wanted;
+}
+
+// Reads one log into `dir` and says how it went; the status when it ends
+// the command, else kDone.
+int pullOne(const Options& o, const std::string& port, const fatdss_t& e, const QString& dir, PullResults* r) {
+    TransferLine line(e.name, static_cast<std::uint32_t>(ExpectedLines(e)));
+    const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
+    line.Clear();
+    const int status = TellOutcome(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
+    if (fatal(status)) return status;
+    const std::string path = Native(p.kept.path);
+    const bool whole = p.read.outcome.Whole();
+    if (!p.record_error.empty())
+        say(e.name + ": the folder's record could not be written (" + p.record_error +
+            "); the log will be read again next time.");
+    std::string outcome = "failed", shown;
+    if (p.tried) {
+        switch (p.kept.result) {
+            case Keeping::Result::Saved:
+                outcome = whole ? "pulled" : "not proven whole";
+                shown = std::to_string(p.read.lines.Count()) + " lines" + (whole ? "" : ", not proven whole");
+                break;
+            case Keeping::Result::AlreadyThere:
+                outcome = whole ? "already there" : "not proven whole";
+                shown = whole ? "already there" : "already there, not proven whole";
+                break;
+            case Keeping::Result::OtherContent:
+            case Keeping::Result::Unreadable:
+            case Keeping::Result::Failed:
+                say(KeptText(e.name, p.kept, path));
+                break;
+        }
+    }
+    if (!shown.empty() && !o.json) std::printf("%s  %s  %s\n", e.name.c_str(), path.c_str(), shown.c_str());
+    r->Add(e.name, e.file, outcome);
+    return kDone;
+}
+
+}  // namespace
+
 int pullCommand(const Options& o, const std::string& port) {
     if (!FolderExists(o.to, true)) return kUsage;
     const Listed l = listDevice(port);
     if (fatal(l.status)) return l.status;
     const QString dir = o.by_serial ? LoggerFolder(FromLocal(o.to), o.serial) : FromLocal(o.to);
-
-    int pulled = 0, there = 0, failed = 0, unproven = 0;
-    QJsonArray json;
-    const auto result = [&](const std::string& name, const std::string& file, const char* outcome) {
-        QJsonObject r;
-        r["name"] = Unicode(name);
-        r["file"] = Unicode(file);
-        r["result"] = QString::fromLatin1(outcome);
-        json.append(r);
-    };
+    PullResults r;
+    const std::vector<fatdss_t> wanted = wantedLogs(o, l.listing, dir, &r);
+    if (!wanted.empty() && o.by_serial) QDir().mkpath(dir);
     // The logs already dealt with are reported also when a later one ends
     // the command.
-    const auto finish = [&](int status) {
-        if (o.json) PrintJson(QJsonDocument(json), false);
-        return status;
-    };
-    std::vector<fatdss_t> wanted;
-    if (o.all_new) {
-        std::vector<fatdss_t> present;
-        wanted = NotYetIn(l.listing, dir, &present);
-        for (const fatdss_t& e : present) result(e.name, e.file, "already there");
-        there = static_cast<int>(present.size());
-    }
-    for (const std::string& name : o.names) {
-        if (const fatdss_t* e = l.listing.Find(name)) {
-            wanted.push_back(*e);
-        } else {
-            say(name + ": the device lists no such log.");
-            ++failed;
-            result(name, "", "failed");
-        }
-    }
-    if (!wanted.empty() && o.by_serial) QDir().mkpath(dir);
-    for (const fatdss_t& e : wanted) {
-        TransferLine line(e.name, static_cast<std::uint32_t>(ExpectedLines(e)));
-        const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
-        line.Clear();
-        const int status = TellOutcome(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
-        if (fatal(status)) return finish(status);
-        const std::string path = Native(p.kept.path);
-        const bool whole = p.read.outcome.Whole();
-        const char* outcome = "failed";
-        if (!p.record_error.empty())
-            say(e.name + ": the folder's record could not be written (" + p.record_error +
-                "); the log will be read again next time.");
-        if (p.tried) {
-            switch (p.kept.result) {
-                case Keeping::Result::Saved:
-                    outcome = whole ? "pulled" : "not proven whole";
-                    if (!o.json)
-                        std::printf("%s  %s  %d lines%s\n", e.name.c_str(), path.c_str(), p.read.lines.Count(),
-                                    whole ? "" : ", not proven whole");
-                    break;
-                case Keeping::Result::AlreadyThere:
-                    if (!whole) {
-                        outcome = "not proven whole";
-                        if (!o.json)
-                            std::printf("%s  %s  already there, not proven whole\n", e.name.c_str(), path.c_str());
-                        break;
-                    }
-                    outcome = "already there";
-                    if (!o.json) std::printf("%s  %s  already there\n", e.name.c_str(), path.c_str());
-                    break;
-                case Keeping::Result::OtherContent:
-                case Keeping::Result::Unreadable:
-                case Keeping::Result::Failed:
-                    say(KeptText(e.name, p.kept, path));
-                    break;
-            }
-        }
-        const std::string told = outcome;
-        ++(told == "pulled" ? pulled : told == "failed" ? failed : told == "already there" ? there : unproven);
-        result(e.name, e.file, outcome);
-    }
-    finish(0);
-    const std::string summary = "pulled " + std::to_string(pulled) + ", already there " + std::to_string(there) +
-                                ", failed " + std::to_string(failed) +
-                                (unproven > 0 ? ", not proven whole " + std::to_string(unproven) : std::string()) +
-                                (wanted.empty() && failed == 0 ? " (nothing new to pull)" : "");
+    int status = kDone;
+    for (auto e = wanted.begin(); e != wanted.end() && !fatal(status); ++e) status = pullOne(o, port, *e, dir, &r);
+    if (o.json) PrintJson(QJsonDocument(r.json), false);
+    if (fatal(status)) return status;
+    const std::string summary = r.Summary(wanted.empty());
     if (o.json)
         say(summary);
     else
         std::printf("%s\n", summary.c_str());
-    return failed > 0 || unproven > 0 || l.status != kDone ? kFailed : kDone;
+    return r.failed > 0 || r.unproven > 0 || l.status != kDone ? kFailed : kDone;
 }
 
 int deleteCommand(const Options& o, const std::string& port) {

@@ -1,7 +1,9 @@
 // sysfs values: whatever an adapter's attribute files hold (vendor, product,
 // serial number, latency timer), the scan reads them without a failure, its
-// key names hold no backslash or control character, and exactly the adapter
-// that calls itself 0403:6015 is the device's.
+// key names hold no backslash or control character, exactly the adapter
+// that calls itself 0403:6015 is the device's, and its serial number comes
+// back whole.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -71,6 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool ours = vendor == "0403" && product == "6015";
         FUZZ_CHECK(scan.ports.size() == (ours ? 1u : 0u));
         FUZZ_CHECK(!ours || scan.ports[0] == "/dev/ttyUSB0");
+        // Its serial number comes back whole, whatever it holds ('+' is
+        // the key name's separator): as long as the attribute, every
+        // letter and digit in its place.
+        const std::string serial = Attribute(field[2]);
+        if (ours && !serial.empty()) {
+            FUZZ_CHECK(scan.serials[0].size() == serial.size());
+            for (std::size_t i = 0; i < serial.size(); ++i)
+                FUZZ_CHECK(!std::isalnum(static_cast<unsigned char>(serial[i])) || scan.serials[0][i] == serial[i]);
+        }
     }
     return 0;
 }

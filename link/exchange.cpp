@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 #include "serial.h"
 #include "serial_os.h"
@@ -54,81 +55,68 @@ struct Limits {
     milliseconds drain_silence;  // silence that ends the drain (0: its first idle read)
 };
 
-// Runs one exchange. `on_line` receives every complete line (without its CR);
-// `partial` keeps the bytes of the unfinished line.
-template <class OnLine>
-ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
-    ExchangeStats stats;
-    stats.written = stats.last_byte = Clock::now();
-    struct Finish {
-        ExchangeStats& s;
-        ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code}; }
-    } finish{stats};
+bool stopping() { return g_stop.load(std::memory_order_acquire); }
 
-    const com_handle_t h = hCom.load();
-    if (h == INVALID_COM_HANDLE) return ExchangeEnd::NotOpen;
-    const ExchangeBounds bounds = GetExchangeBounds();
-    const int n = budget < 1 ? 1 : budget;
+// Drains what an earlier exchange left unread, up to the first silence (for
+// the listing and the upload: up to lim.drain_silence of it). False, with
+// *end set, when the exchange ends in it.
+bool drain(com_handle_t h, const ExchangeBounds& bounds, const Limits& lim, ExchangeStats& stats, ExchangeEnd* end) {
+    const auto began = Clock::now(), until = began + bounds.drain_time;
+    auto heard = began;
     unsigned char byte = 0;
-
-    // Drain what an earlier exchange left unread, up to the first silence
-    // (for the listing and the upload: up to kDrainSilence of it).
-    {
-        const auto began = Clock::now(), until = began + bounds.drain_time;
-        auto heard = began;
-        std::size_t drained = 0;
-        for (;;) {
-            if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
-            const serial_os::Read r = serial_os::ReadByte(h, &byte);
-            if (r == serial_os::Read::Failed) break;
-            if (r == serial_os::Read::Idle) {
-                if (Clock::now() - heard >= lim.drain_silence) break;
-                continue;
-            }
-            heard = Clock::now();
-            stats.drained = ++drained;
-            if (drained > bounds.drain_bytes || heard > until) return ExchangeEnd::Overrun;
+    for (;;) {
+        if (stopping()) {
+            *end = ExchangeEnd::Stopped;
+            return false;
+        }
+        const serial_os::Read r = serial_os::ReadByte(h, &byte);
+        if (r == serial_os::Read::Failed) return true;
+        if (r == serial_os::Read::Idle) {
+            if (Clock::now() - heard >= lim.drain_silence) return true;
+            continue;
+        }
+        heard = Clock::now();
+        if (++stats.drained > bounds.drain_bytes || heard > until) {
+            *end = ExchangeEnd::Overrun;
+            return false;
         }
     }
+}
 
-    if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
-    // A command is written up to its first NUL, as a C string would be.
-    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop, &stats.error))
-        return g_stop.load(std::memory_order_acquire) ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
-    stats.sent = true;
-    stats.written = stats.last_byte = Clock::now();
-    std::this_thread::sleep_for(lim.pause);
+// The silence after which an idle read ends the reply: before its first
+// byte, while fewer than lim.patient_lines lines came, and after that.
+milliseconds silence_that_ends(const ExchangeStats& stats, long lines, const Limits& lim) {
+    if (stats.bytes == 0) return lim.first_wait;
+    return lines < lim.patient_lines ? kLongSilence : lim.end_silence;
+}
 
+// Reads the reply to its end; `budget` idle (or failed) reads in a row come
+// before any silence is timed. `on_line` receives every complete line
+// (without its CR); `partial` keeps the bytes of the unfinished line.
+template <class OnLine>
+ExchangeEnd receive(com_handle_t h, int budget, const Limits& lim, ExchangeStats& stats, std::string& partial,
+                    OnLine&& on_line) {
     const auto until = Clock::now() + lim.time;
     std::size_t cost = 0;
     long lines = 0;
     int idle = 0;
+    unsigned char byte = 0;
     for (;;) {
-        if (g_stop.load(std::memory_order_acquire)) return ExchangeEnd::Stopped;
+        if (stopping()) return ExchangeEnd::Stopped;
         const auto read_began = Clock::now();
         const serial_os::Read r = serial_os::ReadByte(h, &byte, &stats.error);
-        if (r == serial_os::Read::Failed) {
-            // A failed read returns at once: it is counted, never timed.
-            if (idle < n) {
-                ++idle;
-                continue;
-            }
-            return ExchangeEnd::LineLost;
+        if (r != serial_os::Read::Byte && idle < budget) {
+            // Counted in a row (a byte starts the count again). A failed
+            // read returns at once: it is counted, never timed.
+            ++idle;
+            continue;
         }
+        if (r == serial_os::Read::Failed) return ExchangeEnd::LineLost;
         if (r == serial_os::Read::Idle) {
-            // Silence is counted in a row (a byte starts the count again),
-            // and for the listing and the upload also timed since the last byte.
-            if (idle < n) {
-                ++idle;
-                continue;
-            }
             // Timed from the read's start: a byte that came while this thread
             // was not running is found by the read, so a late thread cannot
             // take a pause for the end.
-            const milliseconds wait = stats.bytes == 0            ? lim.first_wait
-                                      : lines < lim.patient_lines ? kLongSilence
-                                                                  : lim.end_silence;
-            if (read_began - stats.last_byte < wait) continue;
+            if (read_began - stats.last_byte < silence_that_ends(stats, lines, lim)) continue;
             // Silence from a device that is gone is a lost line.
             if (!serial_os::Alive(h, &stats.error)) return ExchangeEnd::LineLost;
             return ExchangeEnd::Silence;
@@ -148,6 +136,33 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
             ++lines;
         }
     }
+}
+
+// Runs one exchange: the drain, the command, the reply. What it did is kept
+// for LastExchange().
+template <class OnLine>
+ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
+    ExchangeStats stats;
+    stats.written = stats.last_byte = Clock::now();
+    struct Finish {
+        ExchangeStats& s;
+        ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code}; }
+    } finish{stats};
+
+    const com_handle_t h = hCom.load();
+    if (h == INVALID_COM_HANDLE) return ExchangeEnd::NotOpen;
+    const ExchangeBounds bounds = GetExchangeBounds();
+    ExchangeEnd end = ExchangeEnd::Silence;
+    if (!drain(h, bounds, lim, stats, &end)) return end;
+
+    if (stopping()) return ExchangeEnd::Stopped;
+    // A command is written up to its first NUL, as a C string would be.
+    if (!serial_os::Write(h, cmd.c_str(), std::strlen(cmd.c_str()), bounds.write, &g_stop, &stats.error))
+        return stopping() ? ExchangeEnd::Stopped : ExchangeEnd::WriteFailed;
+    stats.sent = true;
+    stats.written = stats.last_byte = Clock::now();
+    std::this_thread::sleep_for(lim.pause);
+    return receive(h, budget < 1 ? 1 : budget, lim, stats, partial, std::forward<OnLine>(on_line));
 }
 
 }  // namespace

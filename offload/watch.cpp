@@ -85,107 +85,130 @@ bool Watch::Look(const std::atomic<bool>& stop) {
     return false;
 }
 
-void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
+void Watch::Report(Offload& o, WatchEvent::Kind kind, const std::function<void(WatchEvent&)>& fill) {
     using Kind = WatchEvent::Kind;
-    WatchEvent base;
-    base.adapter = a;
-    base.folder = LoggerFolder(options_.dir, a.serial);
-    Tally tally;
-    // Tells an event of this adapter, `fill` adding what it is about, and
-    // counts it for the adapter's Done.
-    const auto tell = [&](Kind kind, const std::function<void(WatchEvent&)>& fill) {
-        WatchEvent e = base;
-        e.kind = kind;
-        if (fill) fill(e);
-        int* count = kind == Kind::Pulled         ? &tally.pulled
-                     : kind == Kind::AlreadyThere ? &tally.already_there
-                     : kind == Kind::Deleted      ? &tally.deleted
-                     : kind == Kind::Failed       ? &tally.failed
-                     : kind == Kind::Unproven     ? &tally.unproven
-                                                  : nullptr;
-        if (count) ++*count;
-        if (kind == Kind::Done) e.tally = tally;
-        Emit(e);
+    WatchEvent e;
+    e.kind = kind;
+    e.adapter = o.adapter;
+    e.folder = o.folder;
+    if (fill) fill(e);
+    int* count = kind == Kind::Pulled         ? &o.tally.pulled
+                 : kind == Kind::AlreadyThere ? &o.tally.already_there
+                 : kind == Kind::Deleted      ? &o.tally.deleted
+                 : kind == Kind::Failed       ? &o.tally.failed
+                 : kind == Kind::Unproven     ? &o.tally.unproven
+                                              : nullptr;
+    if (count) ++*count;
+    if (kind == Kind::Done) e.tally = o.tally;
+    Emit(e);
+}
+
+Progress Watch::ProgressOf(const fatdss_t& log) const {
+    return [this, &log](int lines, std::size_t bytes) {
+        if (progress_) progress_(log, lines, bytes);
     };
-    const auto progress_of = [&](const fatdss_t& log) -> Progress {
-        return [this, &log](int lines, std::size_t bytes) {
-            if (progress_) progress_(log, lines, bytes);
-        };
-    };
-    // The port may still be being set up: it is tried for a while. It is
-    // told as connected once it opened.
+}
+
+// The port may still be being set up when its adapter appears: it is tried
+// for a while.
+Listing Watch::FirstListing(const Adapter& a, const std::atomic<bool>& stop) {
     const auto give_up = Clock::now() + options_.open_for;
     Listing listing = ListLogs(a.port);
     while (listing.outcome.kind == Ending::PortNotOpened && Clock::now() < give_up && !stop.load()) {
         Wait(options_.open_retry, stop);
         if (!stop.load()) listing = ListLogs(a.port);
     }
-    if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
-    if (listing.outcome.kind != Ending::PortNotOpened) tell(Kind::Connected, {});
-    // Each log goes to the folder of the serial it was filed under: before
-    // each, the adapter on the port must still be that one (another may
-    // have been plugged in under the port's name meanwhile).
-    const auto same_adapter = [&]() {
-        const PortScanResult now = scan_();
-        if (AdaptersOf(now).count(a)) return true;
-        tell(Kind::Failed, [&](WatchEvent& e) {
-            e.adapter_error = now.error.Failed()
-                                  ? "the scan failed, so the adapter on " + a.port + " is not known to be this one"
-                                  : "the adapter on " + a.port + " is no longer this one";
-        });
-        tell(Kind::Done, {});
-        return false;
-    };
-    if (!listing.Complete()) {
-        tell(Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
-        return tell(Kind::Done, {});
-    }
+    return listing;
+}
 
-    std::vector<fatdss_t> copied;
-    std::vector<fatdss_t> wanted = NotYetIn(listing, base.folder, &copied);
-    for (const fatdss_t& log : copied) tell(Kind::AlreadyThere, [&](WatchEvent& e) { e.log = &log; });
-    if (!wanted.empty() && !QDir().mkpath(base.folder)) {
-        tell(Kind::Failed, [&](WatchEvent& e) { e.folder_error = "the folder could not be made"; });
-        return tell(Kind::Done, {});
+// Each log goes to the folder of the serial it was filed under: before each,
+// the adapter on the port must still be that one (another may have been
+// plugged in under the port's name meanwhile). When it is not, that is told
+// and the offload ends.
+bool Watch::SameAdapter(Offload& o) {
+    const PortScanResult now = scan_();
+    if (AdaptersOf(now).count(o.adapter)) return true;
+    const std::string& port = o.adapter.port;
+    Report(o, WatchEvent::Kind::Failed, [&](WatchEvent& e) {
+        e.adapter_error = now.error.Failed()
+                              ? "the scan failed, so the adapter on " + port + " is not known to be this one"
+                              : "the adapter on " + port + " is no longer this one";
+    });
+    Report(o, WatchEvent::Kind::Done, {});
+    return false;
+}
+
+bool Watch::PullNew(Offload& o, const Listing& listing, std::vector<fatdss_t>* copied, const std::atomic<bool>& stop) {
+    using Kind = WatchEvent::Kind;
+    const std::vector<fatdss_t> wanted = NotYetIn(listing, o.folder, copied);
+    for (const fatdss_t& log : *copied) Report(o, Kind::AlreadyThere, [&](WatchEvent& e) { e.log = &log; });
+    if (!wanted.empty() && !QDir().mkpath(o.folder)) {
+        Report(o, Kind::Failed, [&](WatchEvent& e) { e.folder_error = "the folder could not be made"; });
+        Report(o, Kind::Done, {});
+        return false;
     }
     for (const fatdss_t& log : wanted) {
-        if (!same_adapter()) return;
-        const Pull p = PullLog(a.port, log, base.folder, progress_of(log));
-        if (p.read.outcome.kind == Ending::Stopped) return;
+        if (!SameAdapter(o)) return false;
+        const Pull p = PullLog(o.adapter.port, log, o.folder, ProgressOf(log));
+        if (p.read.outcome.kind == Ending::Stopped) return false;
         const bool kept =
             p.tried && (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere);
         // Only a log read whole is ever a candidate for the delete.
         const bool whole = p.read.outcome.Whole();
-        if (kept && whole) copied.push_back(log);
-        tell(!kept                                     ? Kind::Failed
-             : !whole                                  ? Kind::Unproven
-             : p.kept.result == Keeping::Result::Saved ? Kind::Pulled
-                                                       : Kind::AlreadyThere,
-             [&](WatchEvent& e) {
-                 e.log = &log;
-                 e.pull = &p;
-             });
-        if (stop.load()) return;
-        if (Unreachable(p.read.outcome)) return tell(Kind::Done, {});
+        if (kept && whole) copied->push_back(log);
+        Report(o,
+               !kept                                     ? Kind::Failed
+               : !whole                                  ? Kind::Unproven
+               : p.kept.result == Keeping::Result::Saved ? Kind::Pulled
+                                                         : Kind::AlreadyThere,
+               [&](WatchEvent& e) {
+                   e.log = &log;
+                   e.pull = &p;
+               });
+        if (stop.load()) return false;
+        if (Unreachable(p.read.outcome)) {
+            Report(o, Kind::Done, {});
+            return false;
+        }
     }
+    return true;
+}
 
-    if (!options_.delete_verified) return tell(Kind::Done, {});
+bool Watch::DeleteCopied(Offload& o, const Listing& listing, const std::vector<fatdss_t>& copied,
+                         const std::atomic<bool>& stop) {
     for (const fatdss_t& log : copied) {
-        if (!same_adapter()) return;
-        const VerifiedDelete d = DeleteVerified(a.port, listing, log.name, base.folder, progress_of(log));
+        if (!SameAdapter(o)) return false;
+        const VerifiedDelete d = DeleteVerified(o.adapter.port, listing, log.name, o.folder, ProgressOf(log));
         // Stopped anywhere, the log is still on the device or gone with its
         // equal copy kept: either way nothing is lost, and nothing is told.
         if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
             d.after.outcome.kind == Ending::Stopped)
-            return;
-        tell(d.result == VerifiedDelete::Result::Deleted ? Kind::Deleted : Kind::Failed, [&](WatchEvent& e) {
+            return false;
+        const bool deleted = d.result == VerifiedDelete::Result::Deleted;
+        Report(o, deleted ? WatchEvent::Kind::Deleted : WatchEvent::Kind::Failed, [&](WatchEvent& e) {
             e.log = &log;
             e.deletion = &d;
         });
-        if (stop.load()) return;
+        if (stop.load()) return false;
         if (d.result == VerifiedDelete::Result::PortNotOpened ||
             (d.result == VerifiedDelete::Result::NotRead && Unreachable(d.read.outcome)))
             break;
     }
-    tell(Kind::Done, {});
+    return true;
+}
+
+void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
+    Offload o{a, LoggerFolder(options_.dir, a.serial), {}};
+    const Listing listing = FirstListing(a, stop);
+    if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
+    // Told as connected only once its port opened.
+    if (listing.outcome.kind != Ending::PortNotOpened) Report(o, WatchEvent::Kind::Connected, {});
+    if (!listing.Complete()) {
+        Report(o, WatchEvent::Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
+        return Report(o, WatchEvent::Kind::Done, {});
+    }
+    std::vector<fatdss_t> copied;
+    if (!PullNew(o, listing, &copied, stop)) return;
+    if (options_.delete_verified && !DeleteCopied(o, listing, copied, stop)) return;
+    Report(o, WatchEvent::Kind::Done, {});
 }

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "discovery/portscan.h"
 #include "offload.h"
@@ -90,8 +91,28 @@ public:
     bool AnyFailed() const { return any_failed_; }
 
 private:
-    // Serves one adapter, until its offload ends or `stop` is set.
+    // One adapter's offload: its events carry the adapter and its folder,
+    // and its Done the tally of the events before.
+    struct Offload {
+        Adapter adapter;
+        QString folder;
+        Tally tally;
+    };
+
+    // Serves one adapter, until its offload ends or `stop` is set: the
+    // listing, the logs not yet in its folder, then the verified deletes.
     void Serve(const Adapter& a, const std::atomic<bool>& stop);
+    Listing FirstListing(const Adapter& a, const std::atomic<bool>& stop);
+    bool SameAdapter(Offload& o);
+    // Each returns false when the offload ended in it (its Done told, or
+    // stopped).
+    bool PullNew(Offload& o, const Listing& listing, std::vector<fatdss_t>* copied, const std::atomic<bool>& stop);
+    bool DeleteCopied(Offload& o, const Listing& listing, const std::vector<fatdss_t>& copied,
+                      const std::atomic<bool>& stop);
+    // Tells an event of the offload, `fill` adding what it is about, and
+    // counts it for the offload's Done.
+    void Report(Offload& o, WatchEvent::Kind kind, const std::function<void(WatchEvent&)>& fill);
+    Progress ProgressOf(const fatdss_t& log) const;
     void Emit(const WatchEvent& e);
 
     WatchOptions options_;

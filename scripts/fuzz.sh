@@ -28,7 +28,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply fuzz_logfile fuzz_export fuzz_sysfs fuzz_wire fuzz_args)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply fuzz_logfile fuzz_export fuzz_sysfs fuzz_args)
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined"
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DKRX_FUZZ=ON -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null

@@ -39,11 +39,12 @@ public:
     bool Opened() const { return opened_; }
     void Wait(int ms) const { wait(pause_, ms); }
 
-    // "md mach", "fs stop": true when both ended normally. A device that
-    // did not answer them in time may still be busy with something else
-    // (a log it is still sending, answers it owes): then the line has to be
-    // quiet for kLateAnswer before the conversation's own command, so that
-    // nothing of that becomes a line of its reply.
+    // "md mach", "fs stop": true when both ended normally, and so did the
+    // quiet listened for after them. A device that did not answer them in
+    // time may still be busy with something else (a log it is still sending,
+    // answers it owes): then the line has to be quiet for kLateAnswer before
+    // the conversation's own command, so that nothing of that becomes a line
+    // of its reply.
     bool Preamble() {
         bool answered = true;
         for (const char* cmd : {"md mach\r", "fs stop\r"}) {
@@ -53,7 +54,7 @@ public:
             answered = answered && end == ExchangeEnd::LineEnd;
         }
         if (!answered) Listen(kLateAnswer);
-        return end_ != ExchangeEnd::Stopped;
+        return normal(end_);
     }
 
     // Follows the conversation's own command's exchange.

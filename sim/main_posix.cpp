@@ -88,135 +88,163 @@ std::string printable(const std::string& s) {
     return out;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct SimOptions {
     long logs = 5, lines = 200, delay = 0, start = 0, pause = 0, devices = 1, stagger = 0, pause_for = 1000;
     long pause_before = -2;  // none
-    std::string registry;
+    std::string registry, folder;
     bool paced = false, refuse = false, silent = false, unended = false;
     std::vector<std::string> junk;
-    std::string folder;
     krx3sim::ControlOptions control;
+};
+
+// An option with a value: true when `a` is one and `value` fits it.
+bool takeValue(const std::string& a, const char* value, SimOptions* o) {
+    if (!value) return false;
+    if (a == "--pause-before" && std::string(value) == "-1") {
+        o->pause_before = -1;
+        return true;
+    }
+    const std::pair<const char*, long*> numbers[] = {
+        {"--logs", &o->logs},           {"--lines", &o->lines},     {"--delay", &o->delay},
+        {"--start", &o->start},         {"--pause", &o->pause},     {"--pause-before", &o->pause_before},
+        {"--pause-for", &o->pause_for}, {"--devices", &o->devices}, {"--stagger", &o->stagger},
+    };
+    for (const auto& [name, out] : numbers)
+        if (a == name) return number(value, out);
+    const std::pair<const char*, std::string*> texts[] = {
+        {"--registry", &o->registry},
+        {"--folder", &o->folder},
+        {"--control", &o->control.address_file},
+        {"--com-links", &o->control.com_links},
+    };
+    for (const auto& [name, out] : texts) {
+        if (a != name) continue;
+        *out = value;
+        return true;
+    }
+    if (a != "--junk") return false;
+    o->junk.push_back(value);
+    return true;
+}
+
+bool takeFlag(const std::string& a, SimOptions* o) {
+    const std::pair<const char*, bool*> flags[] = {
+        {"--paced", &o->paced}, {"--refuse", &o->refuse}, {"--silent", &o->silent}, {"--unended", &o->unended}};
+    for (const auto& [name, out] : flags) {
+        if (a != name) continue;
+        *out = true;
+        return true;
+    }
+    return false;
+}
+
+// Reads the options into *o; -1 to go on, else the exit status (after the
+// usage, asked for or not).
+int parseOptions(int argc, char** argv, SimOptions* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (a == "--logs" && has_value && number(argv[i + 1], &logs)) {
+        if (takeValue(a, i + 1 < argc ? argv[i + 1] : nullptr, o)) {
             ++i;
-        } else if (a == "--lines" && has_value && number(argv[i + 1], &lines)) {
-            ++i;
-        } else if (a == "--delay" && has_value && number(argv[i + 1], &delay)) {
-            ++i;
-        } else if (a == "--start" && has_value && number(argv[i + 1], &start)) {
-            ++i;
-        } else if (a == "--pause" && has_value && number(argv[i + 1], &pause)) {
-            ++i;
-        } else if (a == "--pause-before" && has_value && std::string(argv[i + 1]) == "-1") {
-            pause_before = -1;
-            ++i;
-        } else if (a == "--pause-before" && has_value && number(argv[i + 1], &pause_before)) {
-            ++i;
-        } else if (a == "--pause-for" && has_value && number(argv[i + 1], &pause_for)) {
-            ++i;
-        } else if (a == "--unended") {
-            unended = true;
-        } else if (a == "--devices" && has_value && number(argv[i + 1], &devices) && devices >= 1 && devices <= 8) {
-            ++i;
-        } else if (a == "--stagger" && has_value && number(argv[i + 1], &stagger)) {
-            ++i;
-        } else if (a == "--registry" && has_value) {
-            registry = argv[++i];
-        } else if (a == "--junk" && has_value) {
-            junk.push_back(argv[++i]);
-        } else if (a == "--refuse") {
-            refuse = true;
-        } else if (a == "--silent") {
-            silent = true;
-        } else if (a == "--folder" && has_value) {
-            folder = argv[++i];
-        } else if (a == "--control" && has_value) {
-            control.address_file = argv[++i];
-        } else if (a == "--com-links" && has_value) {
-            control.com_links = argv[++i];
-        } else if (a == "--paced") {
-            paced = true;
-        } else {
+        } else if (!takeFlag(a, o)) {
             usage(argv[0]);
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
+    if (o->devices >= 1 && o->devices <= 8) return -1;
+    usage(argv[0]);
+    return 2;
+}
+
+// How each simulated logger behaves, from the options.
+krx3sim::Behaviour behaviourOf(const SimOptions& o, const krx3sim::Simulator& sim) {
+    krx3sim::Behaviour b;
+    b.paced = o.paced;
+    b.delay_before_reply = std::chrono::milliseconds(o.delay);
+    b.list_delay = b.read_delay = std::chrono::milliseconds(o.start);
+    b.pause_every_lines = o.pause > 0 ? 100 : 0;
+    b.pause = std::chrono::milliseconds(o.pause);
+    b.extra_list_lines = o.junk;
+    b.silent = o.silent;
+    b.last_line_unended = o.unended;
+    if (o.pause_before >= -1) {
+        const long count = static_cast<long>(sim.Logs().empty() ? 0 : sim.Logs()[0].lines.size());
+        b.pause_before_line = o.pause_before == -1 ? count - 1 : o.pause_before;
+        b.line_pause = std::chrono::milliseconds(o.pause_for);
+    }
+    if (o.refuse) {
+        b.keep_on_delete = true;
+        b.del_reply = "ERR 5 cannot delete";
+    }
+    return b;
+}
+
+void announce(const SimOptions& o, const std::vector<std::unique_ptr<krx3sim::Simulator>>& sims) {
+    for (std::size_t d = 0; d < sims.size(); ++d) {
+        std::printf("KRX3 simulator ready on %s", sims[d]->PortPath().c_str());
+        if (!o.registry.empty()) std::printf(" (adapter serial number KRX3SIM%zu)", d + 1);
+        std::printf("\n");
+    }
+    if (o.registry.empty())
+        std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",
+                    sims[0]->PortPath().c_str(), sims[0]->Logs().size());
+    else
+        std::printf("%s names the port(s) for KRX3_REGISTRY; %zu log(s) on each device. Ctrl+C ends.\n",
+                    o.registry.c_str(), sims[0]->Logs().size());
+    std::fflush(stdout);
+}
+
+// Until Ctrl+C: the export shows the loggers due by now (with --stagger one
+// more every so many seconds), and each command the loggers get is printed.
+void serve(const SimOptions& o, const std::vector<std::unique_ptr<krx3sim::Simulator>>& sims) {
+    const auto began = std::chrono::steady_clock::now();
+    std::size_t in_export = 0;
+    std::vector<std::size_t> shown(sims.size(), 0);
+    while (!g_quit.load()) {
+        if (!o.registry.empty()) {
+            const auto seconds =
+                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count();
+            const std::size_t due =
+                o.stagger > 0 ? std::min(sims.size(), static_cast<std::size_t>(seconds / o.stagger) + 1) : sims.size();
+            if (due != in_export) {
+                writeExport(o.registry, sims, due);
+                in_export = due;
+            }
+        }
+        for (std::size_t d = 0; d < sims.size(); ++d) {
+            const auto commands = sims[d]->Commands();
+            for (; shown[d] < commands.size(); ++shown[d])
+                std::printf("%s< %s\n", sims.size() > 1 ? ("[" + std::to_string(d + 1) + "] ").c_str() : "",
+                            printable(commands[shown[d]].text).c_str());
+        }
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions o;
+    if (const int status = parseOptions(argc, argv, &o); status >= 0) return status;
 
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    if (!control.address_file.empty()) return krx3sim::RunControlServer(control, g_quit);
+    if (!o.control.address_file.empty()) return krx3sim::RunControlServer(o.control, g_quit);
 
     try {
         std::vector<std::unique_ptr<krx3sim::Simulator>> sims;
-        for (long d = 0; d < devices; ++d) {
+        for (long d = 0; d < o.devices; ++d) {
             sims.push_back(std::make_unique<krx3sim::Simulator>(
-                folder.empty() ? krx3sim::SampleLogs(static_cast<int>(logs), static_cast<int>(lines))
-                               : krx3sim::LogsFromFolder(folder)));
-            krx3sim::Behaviour b;
-            b.paced = paced;
-            b.delay_before_reply = std::chrono::milliseconds(delay);
-            b.list_delay = b.read_delay = std::chrono::milliseconds(start);
-            b.pause_every_lines = pause > 0 ? 100 : 0;
-            b.pause = std::chrono::milliseconds(pause);
-            b.extra_list_lines = junk;
-            b.silent = silent;
-            b.last_line_unended = unended;
-            if (pause_before >= -1) {
-                const long count =
-                    static_cast<long>(sims.back()->Logs().empty() ? 0 : sims.back()->Logs()[0].lines.size());
-                b.pause_before_line = pause_before == -1 ? count - 1 : pause_before;
-                b.line_pause = std::chrono::milliseconds(pause_for);
-            }
-            if (refuse) {
-                b.keep_on_delete = true;
-                b.del_reply = "ERR 5 cannot delete";
-            }
-            sims.back()->SetBehaviour(b);
+                o.folder.empty() ? krx3sim::SampleLogs(static_cast<int>(o.logs), static_cast<int>(o.lines))
+                                 : krx3sim::LogsFromFolder(o.folder)));
+            sims.back()->SetBehaviour(behaviourOf(o, *sims.back()));
         }
-
-        for (std::size_t d = 0; d < sims.size(); ++d) {
-            std::printf("KRX3 simulator ready on %s", sims[d]->PortPath().c_str());
-            if (!registry.empty()) std::printf(" (adapter serial number KRX3SIM%zu)", d + 1);
-            std::printf("\n");
-        }
-        if (registry.empty())
-            std::printf("Type %s into the tool's port box; %zu log(s) on the device. Ctrl+C ends.\n",
-                        sims[0]->PortPath().c_str(), sims[0]->Logs().size());
-        else
-            std::printf("%s names the port(s) for KRX3_REGISTRY; %zu log(s) on each device. Ctrl+C ends.\n",
-                        registry.c_str(), sims[0]->Logs().size());
-        std::fflush(stdout);
-
-        const auto began = std::chrono::steady_clock::now();
-        std::size_t in_export = 0;
-        std::vector<std::size_t> shown(sims.size(), 0);
-        while (!g_quit.load()) {
-            if (!registry.empty()) {
-                const auto seconds =
-                    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count();
-                const std::size_t due =
-                    stagger > 0 ? std::min(sims.size(), static_cast<std::size_t>(seconds / stagger) + 1) : sims.size();
-                if (due != in_export) {
-                    writeExport(registry, sims, due);
-                    in_export = due;
-                }
-            }
-            for (std::size_t d = 0; d < sims.size(); ++d) {
-                const auto commands = sims[d]->Commands();
-                for (; shown[d] < commands.size(); ++shown[d])
-                    std::printf("%s< %s\n", sims.size() > 1 ? ("[" + std::to_string(d + 1) + "] ").c_str() : "",
-                                printable(commands[shown[d]].text).c_str());
-            }
-            std::fflush(stdout);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        announce(o, sims);
+        serve(o, sims);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "krx3-sim: %s\n", e.what());
         return 1;

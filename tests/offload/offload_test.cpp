@@ -17,7 +17,13 @@
 #include "sim/simulator.h"
 
 #ifndef _WIN32
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "link/serial_os.h"
 #endif
 
 namespace {
@@ -186,3 +192,42 @@ TEST(Watch, StopsWhenThePortsAdapterIsNoLongerTheOneItServes) {
     EXPECT_FALSE(QFileInfo::exists(LoggerFolder(tmp.path(), "BBB")));
     EXPECT_TRUE(watch.AnyFailed());
 }
+
+#ifndef _WIN32
+// A port that does not open at once when its adapter appears (the system may
+// still be setting it up) is tried again, and the offload goes ahead once it
+// opens: here another program holds it until the watch's first try has
+// opened and closed it again.
+TEST(Watch, TriesAgainAPortThatDoesNotOpenAtOnce) {
+    krx3sim::Simulator sim(krx3sim::SampleLogs(1, 5));
+    const com_handle_t holder = serial_os::Open(sim.PortPath(), nullptr);
+    ASSERT_NE(holder, INVALID_COM_HANDLE);
+    const int tries = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(tries, sim.PortPath().c_str(), IN_CLOSE), 0);
+    std::thread release([&] {
+        pollfd p{tries, POLLIN, 0};
+        ::poll(&p, 1, 60000);
+        serial_os::Close(holder);
+    });
+    QTemporaryDir tmp;
+    WatchOptions options;
+    options.dir = tmp.path();
+    options.open_for = std::chrono::seconds(60);
+    options.open_retry = std::chrono::milliseconds(50);
+    std::vector<WatchEvent::Kind> kinds;
+    const auto scan = [&] {
+        PortScanResult r;
+        r.ports = {sim.PortPath()};
+        r.serials = {"AAA"};
+        return r;
+    };
+    Watch watch(options, scan, [&](const WatchEvent& e) { kinds.push_back(e.kind); });
+    std::atomic<bool> stop{false};
+    EXPECT_TRUE(watch.Look(stop));
+    release.join();
+    ::close(tries);
+    using K = WatchEvent::Kind;
+    EXPECT_EQ(kinds, (std::vector<K>{K::Connected, K::Pulled, K::Done}));
+    EXPECT_FALSE(watch.AnyFailed());
+}
+#endif
