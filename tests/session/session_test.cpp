@@ -39,9 +39,11 @@ struct Said {
 };
 
 // One conversation on a worker thread, as the window runs it.
-class Run : public TThread {
+class ConversationThread : public TThread {
 public:
-    explicit Run(const std::function<Said()>& talk) : TThread(true), talk_(talk) { FreeOnTerminate = false; }
+    explicit ConversationThread(const std::function<Said()>& talk) : TThread(true), talk_(talk) {
+        FreeOnTerminate = false;
+    }
     Said result;
     std::exception_ptr error;
 
@@ -58,7 +60,7 @@ protected:
 
 // Runs one conversation; the port is closed after it, however it ended.
 Said Converse(const std::function<Said()>& talk) {
-    Run run(talk);
+    ConversationThread run(talk);
     run.Resume();
     EXPECT_TRUE(TThread::WaitForAll(std::chrono::seconds(20)));
     if (run.error) std::rethrow_exception(run.error);
@@ -165,17 +167,18 @@ void RunRows(bool timing) {
         bool answered, sent;
         std::size_t commands;                         // received by the device
         std::size_t lines;                            // that came (a listing: its logs)
-        std::chrono::milliseconds tail = kTailQuiet;  // the quiet a reply not known to be whole must keep
         bool timing = false;                          // a row of a device late or pausing: run by its own test
+        std::chrono::milliseconds tail = kTailQuiet;  // the quiet a reply not known to be whole must keep
     };
     const auto read = [](const fatdss_t& log) {
         return [log](const std::string& p) { return Read(ReadLog(p, log, {})); };
     };
     const auto list = [](const std::string& p) { return Listed(ListLogs(p)); };
+    const auto del = [&](const std::string& p) { return Deleted(DeleteLog(p, a.name)); };
     const Case cases[] = {
         {"a listing", normal, list, Ending::Done, true, true, 3, 3},
         {"a log", normal, read(a), Ending::Done, true, true, 3, 40},
-        {"a delete", normal, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true, 3, 1},
+        {"a delete", normal, del, Ending::Done, true, true, 3, 1},
         {"a log the device has not", normal, read(unlisted), Ending::NoLines, true, true, 3, 0},
         {"a silent device", silent, read(a), Ending::DeviceSilent, false, true, 3, 0},
         {"a silent device, listed", silent, list, Ending::DeviceSilent, false, true, 3, 0},
@@ -183,25 +186,20 @@ void RunRows(bool timing) {
         {"a hang-up in the preamble", hangs_in_preamble, list, Ending::LineLost, true, false, 1, 0},
         {"a reply cut at its bound", endless, read(a), Ending::Cut, true, true, 3, 0},
         {"a log from a device slow to answer the preamble", slow, read(a), Ending::Done, true, true, 3, 40},
-        {"a log, every answer 0.3 s late", late, read(a), Ending::Done, true, true, 3, 40, kTailQuiet, true},
-        {"a log, every answer 0.8 s late", later, read(a), Ending::Done, true, true, 3, 40, kTailQuiet, true},
-        {"a listing, every answer 0.8 s late", later, list, Ending::Done, true, true, 3, 3, kTailQuiet, true},
-        {"a delete answered late", later, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true,
-         true, 3, 1, kTailQuiet, true},
-        {"a refused delete", refuses, [&](auto p) { return Deleted(DeleteLog(p, a.name)); }, Ending::Done, true, true,
-         3, 1},
-        {"a 1 s pause before a log's last line", last_late, read(a), Ending::Done, true, true, 3, 40, kTailQuiet, true},
-        {"a pause in a log longer than the patience", long_pause, read(a), Ending::Short, true, true, 3, 20, kTailQuiet,
-         true},
-        {"the same pause while the line is listened to", long_pause, read(a), Ending::Cut, true, true, 3, 20,
-         std::chrono::seconds(10), true},
-        {"a last line without its line end", unended, read(a), Ending::Unended, true, true, 3, 40, kTailQuiet, true},
-        {"a log whose listing gives no duration", normal, read(undated), Ending::Short, true, true, 3, 40, kTailQuiet,
-         true},
-        {"a listing that begins after its wait", late_listing, list, Ending::NoLines, true, true, 3, 0, kTailQuiet,
-         true},
-        {"the same listing while the line is listened to", late_listing, list, Ending::Cut, true, true, 3, 0,
-         std::chrono::seconds(10), true},
+        {"a log, every answer 0.3 s late", late, read(a), Ending::Done, true, true, 3, 40, true},
+        {"a log, every answer 0.8 s late", later, read(a), Ending::Done, true, true, 3, 40, true},
+        {"a listing, every answer 0.8 s late", later, list, Ending::Done, true, true, 3, 3, true},
+        {"a delete answered late", later, del, Ending::Done, true, true, 3, 1, true},
+        {"a refused delete", refuses, del, Ending::Done, true, true, 3, 1},
+        {"a 1 s pause before a log's last line", last_late, read(a), Ending::Done, true, true, 3, 40, true},
+        {"a pause in a log longer than the patience", long_pause, read(a), Ending::Short, true, true, 3, 20, true},
+        {"the same pause while the line is listened to", long_pause, read(a), Ending::Cut, true, true, 3, 20, true,
+         std::chrono::seconds(10)},
+        {"a last line without its line end", unended, read(a), Ending::Unended, true, true, 3, 40, true},
+        {"a log whose listing gives no duration", normal, read(undated), Ending::Short, true, true, 3, 40, true},
+        {"a listing that begins after its wait", late_listing, list, Ending::NoLines, true, true, 3, 0, true},
+        {"the same listing while the line is listened to", late_listing, list, Ending::Cut, true, true, 3, 0, true,
+         std::chrono::seconds(10)},
         {"a stop during a log", normal,
          [&](auto p) { return Read(ReadLog(p, a, [](int lines, std::size_t) { StopConversations(lines == 5); })); },
          Ending::Stopped, true, true, 3, 6},

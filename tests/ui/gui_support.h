@@ -24,6 +24,12 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
     return true;
 }
 
+// Makes a file at `path` that holds `bytes`.
+inline bool MakeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Answers the modal dialogs that open while it lives, in the order they come:
 // each answer gets the active modal widget and returns true when it has
 // dealt with it. Every box's text is recorded, once. Whatever a test looks
@@ -89,21 +95,19 @@ private:
                 EXPECT_EQ(box->textFormat(), Qt::PlainText) << "shown as markup: " << box->text().toStdString();
             }
         }
-        const bool late = std::chrono::steady_clock::now() - unanswered_since_ > std::chrono::seconds(5);
-        const bool answered = !answers_.empty() && answers_.front()(modal);
-        if (answered) {
+        if (!answers_.empty() && answers_.front()(modal)) {
             answers_.pop_front();
-        } else if (late) {
+        } else if (std::chrono::steady_clock::now() - unanswered_since_ > std::chrono::seconds(5)) {
             // Another dialog than the one expected (a save offered where
             // none may be) is a failure of its own.
             if (!answers_.empty())
                 ADD_FAILURE() << "a dialog came that was not expected: " << modal->metaObject()->className();
             modal->close();
+        } else {
+            return;
         }
-        if (answered || late) {
-            last_ = modal;
-            current_ = nullptr;
-        }
+        last_ = modal;
+        current_ = nullptr;
     }
     QTimer timer_;
     std::deque<Answer> answers_;
