@@ -26,12 +26,12 @@ void Set(const std::wstring& key, const std::wstring& name, DWORD type, const vo
               ERROR_SUCCESS);
 }
 
-void SetText(const std::wstring& key, const std::wstring& name, const std::wstring& text, bool terminated = true) {
-    Set(key, name, REG_SZ, text.c_str(), (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
+void SetText(const std::wstring& key, const std::wstring& name, const std::wstring& text, bool terminated = true,
+             DWORD type = REG_SZ) {
+    Set(key, name, type, text.c_str(), (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
 }
 
-class RegistryWin32 : public ::testing::Test {
-protected:
+struct RegistryWin32 : ::testing::Test {
     void SetUp() override {
         HKEY h = nullptr;
         const LONG rc =
@@ -63,10 +63,9 @@ TEST_F(RegistryWin32, ScanAndValuesOfEveryType) {
         SetText(Parameters(i), L"PortName", L"COM4" + std::to_wstring(i), i != 2);
     }
     const ULONGLONG qword = 0x123456789ULL;
-    const std::wstring expand = L"%SystemRoot%\\x";
     const BYTE raw[] = {0x0F, 0xA0, 0x00};
     Set(Parameters(0), L"Big", REG_QWORD, &qword, sizeof qword);
-    Set(Parameters(0), L"Path", REG_EXPAND_SZ, expand.c_str(), (expand.size() + 1) * sizeof(wchar_t));
+    SetText(Parameters(0), L"Path", L"%SystemRoot%\\x", true, REG_EXPAND_SZ);
     Set(Parameters(0), L"Raw", REG_BINARY, raw, sizeof raw);
     SetText(Parameters(0), L"Text", std::wstring(5000, L'k'));
 

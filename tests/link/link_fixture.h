@@ -13,12 +13,9 @@ using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;
 using std::chrono::milliseconds;
 
-inline double ms_between(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
+using Ms = std::chrono::duration<double, std::milli>;
 
-class LinkTest : public ::testing::Test {
-protected:
+struct LinkTest : ::testing::Test {
     void SetUp() override { Open(krx3sim::SampleLogs(3, 4)); }
     void TearDown() override {
         CloseCom();
@@ -31,11 +28,13 @@ protected:
         sim = std::make_unique<krx3sim::Simulator>(std::move(logs));
         ASSERT_NE(OpenCom(sim->PortPath()), 0) << OpenComError().text;
     }
-    // The device's one log "X" with these lines, each followed by `line_end`.
-    void Serve(Lines lines, const std::string& line_end = "\r", krx3sim::Behaviour b = {}) {
+    // The device's one log "X" with these lines, each followed by `line_end`;
+    // the device behaves as `b` says.
+    void Serve(Lines lines, const std::string& line_end = "\r") {
         sim->SetLogs({krx3sim::Log{"X", "X", std::move(lines)}});
         b.line_end = line_end;
         sim->SetBehaviour(b);
     }
     std::unique_ptr<krx3sim::Simulator> sim;
+    krx3sim::Behaviour b;
 };

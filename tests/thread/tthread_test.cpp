@@ -17,58 +17,50 @@ constexpr int kDay = 24 * 3600 * 1000;
 
 // Posted tasks wait until the test's thread runs them; those still queued
 // when it goes are dropped unrun, as a toolkit drops its queue on the way out.
-class UiQueue : public UiDispatcher {
-public:
+struct UiQueue : UiDispatcher {
     void Post(std::function<void()> task) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
+        std::lock_guard<std::mutex> lock(mutex);
+        tasks.push_back(std::move(task));
+        posted.notify_all();
     }
     // Waits for a queued task and, if `run`, runs it; false when none came.
     bool Next(bool run = true) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!posted_.wait_for(lock, kBound, [&] { return !tasks_.empty(); })) return false;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!posted.wait_for(lock, kBound, [&] { return !tasks.empty(); })) return false;
         if (!run) return true;
-        std::function<void()> task = std::move(tasks_.front());
-        tasks_.pop_front();
+        std::function<void()> task = std::move(tasks.front());
+        tasks.pop_front();
         lock.unlock();
         task();
         return true;
     }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
+    std::mutex mutex;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> tasks;
 };
 
 // A self-deleting worker whose body is a function. Start returns how its run
-// ended: "done", "terminated" or the error's text.
-class Worker : public TThread {
-public:
+// ended: "done" or "terminated".
+struct Worker : TThread {
     static std::future<std::string> Start(std::function<void(Worker&)> body) {
         auto* worker = new Worker(std::move(body));
-        std::future<std::string> end = worker->end_.get_future();
+        std::future<std::string> end = worker->end.get_future();
         worker->Resume();
         return end;
     }
-    using TThread::Sleep;
-    using TThread::Synchronize;
-
-private:
-    explicit Worker(std::function<void(Worker&)> body) : TThread(true), body_(std::move(body)) {}
+    explicit Worker(std::function<void(Worker&)> body) : TThread(true), body(std::move(body)) {}
     void Execute() override {
         try {
-            body_(*this);
-            end_.set_value("done");
+            body(*this);
+            end.set_value("done");
         } catch (const EThreadTerminated&) {
-            end_.set_value("terminated");
-        } catch (const std::exception& e) {
-            end_.set_value(e.what());
+            end.set_value("terminated");
         }
     }
-    std::function<void(Worker&)> body_;
-    std::promise<std::string> end_;
+    using TThread::Sleep;
+    using TThread::Synchronize;
+    std::function<void(Worker&)> body;
+    std::promise<std::string> end;
 };
 
 // How a run ended, once it has.
@@ -76,8 +68,7 @@ std::string Finish(std::future<std::string>& end) {
     return end.wait_for(kBound) == std::future_status::ready ? end.get() : "still running";
 }
 
-class ThreadTest : public ::testing::Test {
-protected:
+struct ThreadTest : ::testing::Test {
     void SetUp() override { TThread::SetDispatcher(&ui); }
     void TearDown() override {
         TThread::TerminateAll();
@@ -94,27 +85,18 @@ protected:
 // finish and refuses the next one.
 TEST_F(ThreadTest, SynchronizeRunsEachStepOnTheUiThreadAndWaitsForIt) {
     std::vector<std::thread::id> ran_on;
-    std::string error;
     auto end = Worker::Start([&](Worker& w) {
         for (std::size_t i = 1; i <= 20; ++i) {
             w.Synchronize([&] { ran_on.push_back(std::this_thread::get_id()); });
-            if (ran_on.size() != i) throw std::runtime_error("returned before its step");
+            EXPECT_EQ(ran_on.size(), i) << "returned before its step";
         }
-        try {
-            w.Synchronize([] { throw std::runtime_error("step failed"); });
-        } catch (const std::runtime_error& e) {
-            error = e.what();
-        }
-        w.Synchronize([] {
-            TThread::TerminateAll();
-            EXPECT_EQ(TThread::RunningCount(), 1);
-        });
+        EXPECT_THROW(w.Synchronize([] { throw std::logic_error("step failed"); }), std::logic_error);
+        w.Synchronize([] { TThread::TerminateAll(); });
         w.Synchronize([] { ADD_FAILURE() << "a step ran after Terminate"; });
     });
     for (int i = 0; i < 22; ++i) ASSERT_TRUE(ui.Next());
     EXPECT_EQ(Finish(end), "terminated");
     EXPECT_EQ(ran_on, std::vector<std::thread::id>(20, std::this_thread::get_id()));
-    EXPECT_EQ(error, "step failed");
 }
 
 // A step that cannot run is never run and its worker unwinds: the worker was
@@ -141,22 +123,16 @@ TEST_F(ThreadTest, AStepThatCannotRunIsNeverRun) {
 // one after it.
 TEST_F(ThreadTest, TerminateAllWakesEverySleeper) {
     constexpr int kWorkers = 8;
-    std::atomic<int> asleep{0};
-    std::promise<void> all_asleep;
-    std::future<void> asleep_now = all_asleep.get_future();
     std::vector<std::future<std::string>> ends;
     for (int i = 0; i < kWorkers; ++i) {
         ends.push_back(Worker::Start([&](Worker& w) {
             w.Sleep(1);
-            if (++asleep == kWorkers) all_asleep.set_value();
-            try {
-                w.Sleep(kDay);
-            } catch (const EThreadTerminated&) {
-                w.Sleep(kDay);
-            }
+            w.Synchronize([] {});
+            EXPECT_THROW(w.Sleep(kDay), EThreadTerminated);
+            w.Sleep(kDay);
         }));
     }
-    ASSERT_EQ(asleep_now.wait_for(kBound), std::future_status::ready);
+    for (int i = 0; i < kWorkers; ++i) ASSERT_TRUE(ui.Next());
     EXPECT_EQ(TThread::RunningCount(), kWorkers);
     EXPECT_FALSE(TThread::WaitForAll(1ms));
     TThread::TerminateAll();
