@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class TStringList {
@@ -24,6 +25,8 @@ public:
     int Add(const std::string& line);
 
     const std::vector<std::string>& Lines() const { return lines_; }
+    // Hands the lines over, leaving the list empty.
+    std::vector<std::string> Take() { return std::move(lines_); }
 
     // The comparison of a sorted list: <0, 0, >0.
     static int Compare(const std::string& a, const std::string& b);

@@ -131,6 +131,12 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
 }
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
+    lines->clear();
+    return ReadLogFileLines(
+        path, [lines](std::string_view line) { lines->emplace_back(line); }, error);
+}
+
+bool ReadLogFileLines(const QString& path, const std::function<void(std::string_view)>& line, QString* error) {
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("The file does not exist.");
@@ -177,7 +183,6 @@ bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* 
         return false;
     }
 
-    lines->clear();
     qsizetype from = 0;
     while (from < data.size()) {
         qsizetype end = data.indexOf('\n', from);
@@ -185,7 +190,7 @@ bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* 
         if (last) end = data.size();
         qsizetype stop = end;
         if (stop > from && data[stop - 1] == '\r') --stop;
-        lines->emplace_back(data.constData() + from, static_cast<std::size_t>(stop - from));
+        line(std::string_view(data.constData() + from, static_cast<std::size_t>(stop - from)));
         from = end + 1;
     }
     return true;

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/reply_bound.h"
@@ -41,3 +43,6 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
 // opened, so the call cannot block. Returns false with the reason in *error
 // when the file is refused or cannot be read.
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error);
+// As ReadLogFile, handing each line in turn to `line` instead of keeping
+// them; only once the whole file is read and found a log file's size.
+bool ReadLogFileLines(const QString& path, const std::function<void(std::string_view)>& line, QString* error);

@@ -7,6 +7,9 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 
@@ -19,8 +22,9 @@
 #include "discovery/portscan.h"
 #include "link/serial.h"
 #include "session/session.h"
+#include "ui/plot.h"
+#include "ui/workers.h"
 #include "ui_Unit1.h"
-#include "workers.h"
 
 TForm1* Form1 = nullptr;
 
@@ -98,7 +102,6 @@ void TForm1::SetUpLook() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/krx3/%1.png").arg(size));
     setWindowIcon(icon);
-    RichEdit1->document()->setUndoRedoEnabled(false);
 }
 
 void TForm1::SetUpDialogs() {
@@ -144,6 +147,9 @@ void TForm1::ConnectHandlers() {
     // The choice of a log is a change of the selected entry (two entries may
     // read alike); typing selects none and so changes nothing.
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { Guarded(&TForm1::ComboBox2Change); });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] { Guarded(&TForm1::EscapePressed); });
+    connect(RichEdit1, &TLogView::PlotRequested, this, [this] { Guarded(&TForm1::ShowViewPlot); });
 }
 
 TForm1::~TForm1() {
@@ -154,8 +160,12 @@ TForm1::~TForm1() {
 void TForm1::SetRegistryFactory(RegistryFactory factory) { registryFactory() = std::move(factory); }
 
 void TForm1::Guarded(void (TForm1::*handler)()) {
+    Guarded([&] { (this->*handler)(); });
+}
+
+void TForm1::Guarded(const std::function<void()>& run) {
     try {
-        (this->*handler)();
+        run();
     } catch (const std::exception& e) {
         ShowException(QString::fromLocal8Bit(e.what()));
     } catch (...) {
@@ -191,6 +201,8 @@ void TForm1::ControlsForRun() {
 }
 
 void TForm1::ControlsAfterRun(bool logs) {
+    run_.reset();
+    ProgressBar1->setTextVisible(false);
     Button1->setEnabled(true);
     Button2->setEnabled(true);
     Button3->setEnabled(logs);
@@ -240,10 +252,11 @@ void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
     // A run still under way stops at its next read or step; it closes the
-    // port itself and saves nothing. Only when it has ended are `list` and
-    // the port released: a worker that does not end in time (it cannot, as
-    // every wait of a run is bounded far below this) keeps both.
-    StopConversations(true);
+    // port itself, and as the window no longer takes its steps it saves
+    // nothing. Only when it has ended are `list` and the port released: a
+    // worker that does not end in time (it cannot, as every wait of a run is
+    // bounded far below this) keeps both.
+    StopRun();
     TThread::TerminateAll();
     const bool idle = TThread::WaitForAll(std::chrono::milliseconds(900));
     TThread::SetDispatcher(nullptr);
@@ -307,8 +320,10 @@ void TForm1::ShowPorts(const PortScanResult& found) {
 // The click itself disables the controls, so that a second click (or a
 // change of port or log) cannot come between the click and the worker's
 // first step; the worker's last step enables them again.
-void TForm1::StartWorker(TThread* worker) {
+void TForm1::StartWorker(TThread* worker, Job job) {
     ControlsForRun();
+    run_ = job;
+    StopConversations(false);  // a stop asked for the run before holds no more
     try {
         worker->Resume();
     } catch (...) {
@@ -320,17 +335,145 @@ void TForm1::StartWorker(TThread* worker) {
 
 void TForm1::Button2Click() { StartListing(std::nullopt); }
 
-void TForm1::StartListing(std::optional<TListLogsThread::AfterDelete> after) {
+void TForm1::StartListing(std::optional<AfterDelete> after) {
     if (selport.empty()) return;
     if (!Button2->isEnabled()) return;  // a run is under way
-    StartWorker(new TListLogsThread(true, std::move(after)));
+    StartWorker(new TListLogsThread(true, this, std::move(after)), Job::kListing);
+}
+
+void TForm1::StopRun() { StopConversations(true); }
+
+void TForm1::EscapePressed() {
+    if (run_ != Job::kListing && run_ != Job::kUpload) return;
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), QStringLiteral("Stop the upload?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    // The run may have ended while the question was open: then there is nothing to stop.
+    if (box.exec() == QMessageBox::Yes && run_) StopRun();
+}
+
+void TForm1::ShowViewPlot() {
+    if (RichEdit1->LineCount() == 0) return;
+    std::vector<std::string_view> lines;
+    lines.reserve(RichEdit1->LineCount());
+    for (std::size_t i = 0; i < RichEdit1->LineCount(); ++i) lines.push_back(RichEdit1->Lines()[i]);
+    ShowPlot(this, lines, Label5->text());
+}
+
+void TForm1::Queue(std::function<Handoff()> make) {
+    QMetaObject::invokeMethod(
+        this, [this, make = std::move(make)] { Guarded([&] { Apply(make()); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::Apply(Handoff h) {
+    using W = Handoff::What;
+    switch (h.what) {
+        case W::ControlsForRun:
+            ControlsForRun();
+            return;
+        case W::ControlsAfterRun:
+            ControlsAfterRun(h.flag);
+            return;
+        case W::ClearView:
+            RichEdit1->clear();
+            return;
+        case W::ShowLines:
+            RichEdit1->SetLines(std::move(h.lines));
+            return;
+        case W::ClearLogBox: {
+            const QSignalBlocker blocker(ComboBox2);
+            ComboBox2->clear();
+            return;
+        }
+        case W::AddLog: {
+            const QSignalBlocker blocker(ComboBox2);
+            ComboBox2->addItem(LocalText(h.text));
+            return;
+        }
+        case W::LogBoxText:
+            SetComboText(ComboBox2, LocalText(h.text));
+            return;
+        case W::ChooseFirstLog: {
+            const QSignalBlocker blocker(ComboBox2);
+            ComboBox2->setCurrentIndex(0);
+            return;
+        }
+        case W::ShowChosenLog:
+            ComboBox2Change();
+            return;
+        case W::ClearLabels:
+            for (QLabel* l : {Label5, Label6, Label7, Label8}) SetCaption(l, std::string());
+            return;
+        case W::BarMaximum:
+            // The bar ignores a value outside its range (it does not clamp),
+            // and a range of 0 to 0 turns it into a busy indicator: a log
+            // shorter than two seconds gets a range of 0 to 1.
+            bar_maximum_ = h.value;
+            ProgressBar1->setMaximum(std::max(1, h.value));
+            return;
+        case W::BarPosition:
+            ProgressBar1->setValue(std::clamp(h.value, ProgressBar1->minimum(), ProgressBar1->maximum()));
+            ProgressBar1->setFormat(LocalText(h.text));
+            ProgressBar1->setTextVisible(!h.text.empty() && run_ == Job::kUpload);
+            return;
+        case W::Error:
+            ShowError(LocalText(h.title), LocalText(h.text));
+            return;
+        case W::Save:
+            SaveLines(h.save, h.flag);
+            return;
+        case W::ListAfterDelete:
+            ControlsAfterRun(h.flag);
+            StartListing(std::move(h.after));
+            return;
+    }
+}
+
+void TForm1::SaveLines(const std::vector<std::string>& lines, bool incomplete) {
+    // A cut log never goes under the whole log's name: it could later pass for it.
+    QString proposed = Label5->text();
+    if (incomplete && !proposed.isEmpty()) {
+        if (proposed.endsWith(QStringLiteral(".log"))) proposed.chop(4);
+        proposed += QStringLiteral("-incomplete.log");
+    }
+    SaveDialog1->selectFile(proposed);
+    QStringList chosen;
+    // Two logs can share a name (their start time): a file that holds
+    // another log is replaced only when the person says so; No offers the
+    // dialog again, for another name. The same bytes are saved again
+    // without a question.
+    for (;;) {
+        if (SaveDialog1->exec() != QDialog::Accepted) return;
+        chosen = SaveDialog1->selectedFiles();
+        if (chosen.isEmpty()) return;
+        QString unread;
+        if (!QFileInfo::exists(chosen.first()) || SameLogFile(chosen.first(), lines, &unread)) break;
+        const QString path = QDir::toNativeSeparators(chosen.first());
+        const QString question =
+            unread.isEmpty() ? QStringLiteral("%1 already holds another log. Replace it?").arg(path)
+                             : QStringLiteral("%1 exists and cannot be read (%2). Replace it?").arg(path, unread);
+        QMessageBox box(QMessageBox::Warning, SaveDialog1->windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        if (box.exec() == QMessageBox::Yes) break;
+        SaveDialog1->selectFile(chosen.first());
+    }
+    const QString path = QDir::toNativeSeparators(chosen.first());
+    const std::string error = WriteLogFile(chosen.first(), lines);
+    if (!error.empty())
+        ShowError(QStringLiteral("Upload Log"),
+                  QStringLiteral("The log could not be saved to \"%1\":\n%2").arg(path, LocalText(error)));
 }
 
 void TForm1::Button3Click() {
     if (selport.empty()) return;
     if (!Button3->isEnabled()) return;
     if (!is_log_name(cf.name)) return;  // no log listed: no name to send
-    StartWorker(new TUploadLogThread(true, selport, cf));
+    StartWorker(new TUploadLogThread(true, this, selport, cf), Job::kUpload);
 }
 
 void TForm1::ComboBox2Change() {
@@ -363,7 +506,7 @@ void TForm1::Button4Click() {
     box.setEscapeButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok) return;
 
-    StartWorker(new TDeleteLogThread(true, selport, cf.name, cf.file));
+    StartWorker(new TDeleteLogThread(true, this, selport, cf.name, cf.file), Job::kDelete);
 }
 
 void TForm1::Button5Click() {
@@ -374,13 +517,14 @@ void TForm1::Button5Click() {
     if (!QFileInfo::exists(path)) return;
 
     // Read first, then replace: a file that cannot be read leaves the view as it was.
-    std::vector<std::string> lines;
+    auto lines = std::make_shared<PackedLines>();
+    lines->Reserve(static_cast<std::size_t>(QFileInfo(path).size()), 0);
     QString error;
-    if (!ReadLogFile(path, &lines, &error)) {
+    if (!ReadLogFileLines(
+            path, [&](std::string_view line) { lines->Append(line); }, &error)) {
         ShowError(QStringLiteral("View Log"),
                   QStringLiteral("The file \"%1\" could not be read:\n%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
-    RichEdit1->clear();
-    RichEdit1->setPlainText(ViewLines(lines, 0, lines.size()));
+    RichEdit1->SetLines(std::move(lines));
 }

@@ -13,13 +13,13 @@
 
 #include "discovery/portscan.h"
 #include "discovery/registry.h"
+#include "ui/logview.h"
 #include "ui/thread/tthread.h"
-#include "workers.h"
+#include "ui/workers.h"
 
 QT_BEGIN_NAMESPACE
 class QComboBox;
 class QLabel;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 namespace Ui {
@@ -37,7 +37,7 @@ private:
     QObject* context_;
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public TWindowSide {
     Q_OBJECT
 
 public:
@@ -50,7 +50,7 @@ public:
     QComboBox* ComboBox1;
     QPushButton* Button3;
     QPushButton* Button4;
-    QPlainTextEdit* RichEdit1;
+    TLogView* RichEdit1;
     QComboBox* ComboBox2;
     QProgressBar* ProgressBar1;
     QLabel* Label1;
@@ -93,7 +93,21 @@ public:
     static void SetCaption(QLabel* label, const std::string& text);
     // Starts a listing unless a run is under way; `after` is the delete it
     // follows, if any.
-    void StartListing(std::optional<TListLogsThread::AfterDelete> after);
+    void StartListing(std::optional<AfterDelete> after);
+    // The one way a run is stopped, for Esc and for closing the window: the
+    // conversation under way ends at its next read or pause, and the run
+    // goes on to show and offer what came (a stopped upload under the
+    // "-incomplete" name) and to give the controls back. The log stays on
+    // the logger.
+    void StopRun();
+    // Esc during a listing or an upload: asks "Stop the upload?" (No by
+    // default) and stops the run on Yes.
+    void EscapePressed();
+    // What a worker hands over.
+    void Apply(Handoff h) override;
+    void Queue(std::function<Handoff()> make) override;
+    // Opens the plot of the lines in the view.
+    void ShowViewPlot();
     // Shows an error to the user in a modal message box.
     void ShowError(const QString& title, const QString& text);
 
@@ -112,8 +126,12 @@ private:
     void ConnectHandlers();
     // Runs a handler under the general error report.
     void Guarded(void (TForm1::*handler)());
+    void Guarded(const std::function<void()>& run);
     void SetComboText(QComboBox* box, const QString& text);
-    void StartWorker(TThread* worker);
+    void StartWorker(TThread* worker, Job job);
+    // The save dialog for the lines of an upload; `incomplete` proposes the
+    // "-incomplete" name.
+    void SaveLines(const std::vector<std::string>& lines, bool incomplete);
     // Empties the log box, `list`, the labels and the view, and disables
     // "Upload Log" and "Delete Log": what a change of port does.
     void ResetLogControls();
@@ -124,6 +142,8 @@ private:
     TQtDispatcher dispatcher_;
     bool shown_ = false;
     bool closed_ = false;
+    std::optional<Job> run_;  // the run under way
+    int bar_maximum_ = 0;     // the progress bar's scale as the run set it
     // Geometry at 96 dpi as laid out, for the anchors.
     QSize design_size_;
     struct Anchored {

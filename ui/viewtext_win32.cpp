@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "workers.h"
+#include "logview.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const std::array<char16_t, 256>& CodePage() {
 
 }  // namespace
 
-QString ViewText(const std::string& line) {
+QString ViewText(std::string_view line) {
     const std::array<char16_t, 256>& table = CodePage();
     QString text(static_cast<qsizetype>(line.size()), Qt::Uninitialized);
     QChar* out = text.data();

@@ -1,35 +1,13 @@
 #include "workers.h"
 
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalBlocker>
-
 #include <algorithm>
 #include <exception>
 #include <utility>
 
-#include "Unit1.h"
 #include "app/globals.h"
 #include "catalogue/fatdss.h"
 
 QString LocalText(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-
-QString ViewLines(const std::vector<std::string>& lines, std::size_t from, std::size_t to) {
-    QString text;
-    for (std::size_t i = from; i < to; ++i) {
-        if (i > from) text += QLatin1Char('\n');
-        text += ViewText(lines[i]);
-    }
-    return text;
-}
 
 std::string WindowText(const Outcome& o, Job job, const std::string& port, const std::string& name, std::size_t lines) {
     const char* consequence = job == Job::kListing  ? "No logs were listed."
@@ -42,8 +20,12 @@ std::string WindowText(const Outcome& o, Job job, const std::string& port, const
     const std::string broken = BrokenText(o, what);
     switch (o.kind) {
         case Ending::Done:
-        case Ending::Stopped:
             return std::string();
+        case Ending::Stopped:
+            if (job != Job::kUpload || lines == 0) return std::string();
+            return "The upload was stopped: " + std::to_string(lines) +
+                   " lines arrived. The log stays on the logger.\nSave them only if a partial log is of use; the "
+                   "file name says it is incomplete.";
         case Ending::PortNotOpened:
             return OpenFailureText(port, o, consequence);
         case Ending::DeviceSilent:
@@ -82,11 +64,16 @@ std::string WindowText(const Outcome& o, Job job, const std::string& port, const
 
 std::function<void(const char*)> TWorker::Checkpoint;
 
-void TWorker::ButtonsFalse() { Form1->ControlsForRun(); }
+void TWorker::ButtonsFalse() { Hand(Handoff::What::ControlsForRun); }
 
-void TWorker::RichEdit1Clear() { Form1->RichEdit1->clear(); }
+void TWorker::RichEdit1Clear() { Hand(Handoff::What::ClearView); }
 
-void TWorker::ShowError() { Form1->ShowError(QString::fromLatin1(Action()), LocalText(GetStr())); }
+void TWorker::ShowError() {
+    Handoff h{Handoff::What::Error};
+    h.title = Action();
+    h.text = GetStr();
+    Hand(std::move(h));
+}
 
 void TWorker::Guarded(const std::function<void()>& run, const std::function<void()>& tidy,
                       const std::function<void()>& done, const char* what) {
@@ -119,33 +106,23 @@ void TWorker::Report(const std::string& text) {
 
 // -------------------------------------------------------- TListLogsThread
 
-void TListLogsThread::ButtonsTrue() { Form1->ControlsAfterRun(list_state != 0); }
-
-void TListLogsThread::ComboBox2Clear() {
-    const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->clear();
+void TListLogsThread::ButtonsTrue() {
+    Handoff h{Handoff::What::ControlsAfterRun};
+    h.flag = list_state != 0;
+    Hand(std::move(h));
 }
 
-void TListLogsThread::ComboBox2Add() {
-    const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->addItem(LocalText(GetStr()));
-}
+void TListLogsThread::ComboBox2Clear() { Hand(Handoff::What::ClearLogBox); }
 
-void TListLogsThread::ComboBox2Text() {
-    const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->setEditText(LocalText(GetStr()));
-}
+void TListLogsThread::ComboBox2Add() { Hand(Handoff::What::AddLog, 0, GetStr()); }
 
-void TListLogsThread::ComboBox2ItemIndex() {
-    const QSignalBlocker blocker(Form1->ComboBox2);
-    Form1->ComboBox2->setCurrentIndex(0);
-}
+void TListLogsThread::ComboBox2Text() { Hand(Handoff::What::LogBoxText, 0, GetStr()); }
 
-void TListLogsThread::ComboBox2Change() { Form1->ComboBox2Change(); }
+void TListLogsThread::ComboBox2ItemIndex() { Hand(Handoff::What::ChooseFirstLog); }
 
-void TListLogsThread::LabelClearCaption() {
-    for (QLabel* l : {Form1->Label5, Form1->Label6, Form1->Label7, Form1->Label8}) TForm1::SetCaption(l, std::string());
-}
+void TListLogsThread::ComboBox2Change() { Hand(Handoff::What::ShowChosenLog); }
+
+void TListLogsThread::LabelClearCaption() { Hand(Handoff::What::ClearLabels); }
 
 void TListLogsThread::NoEntries() {
     SetStr("no entries");
@@ -216,11 +193,11 @@ void TListLogsThread::Execute() {
                 Synchronize(&TListLogsThread::ButtonsTrue);
                 return;
             }
-            if (l.outcome.kind == Ending::Stopped) throw EThreadTerminated();
             if (Checkpoint) Checkpoint("listed");
+            // Stopped by the person: what came is shown, and nothing is told.
 
             ShowLogs(l);
-            ReportListing(port, l, quiet);
+            if (l.outcome.kind != Ending::Stopped) ReportListing(port, l, quiet);
             Synchronize(&TListLogsThread::ButtonsTrue);
         },
         [this] {
@@ -234,98 +211,71 @@ void TListLogsThread::Execute() {
 
 // ------------------------------------------------------- TUploadLogThread
 
-TUploadLogThread::TUploadLogThread(bool CreateSuspended, std::string port, fatdss_t log)
-    : TWorker(CreateSuspended), port_(std::move(port)), log_(std::move(log)) {}
+TUploadLogThread::TUploadLogThread(bool CreateSuspended, TWindowSide* window, std::string port, fatdss_t log)
+    : TWorker(CreateSuspended, window), port_(std::move(port)), log_(std::move(log)) {}
 
-void TUploadLogThread::ButtonsTrue() { Form1->ControlsAfterRun(true); }
-
-// The bar ignores a value outside its range (it does not clamp), and a range
-// of 0 to 0 turns it into a busy indicator. So a position past the maximum
-// shows a full bar, and a log shorter than two seconds (maximum 0) gets a
-// range of 0 to 1 that is full from its first line on.
-void TUploadLogThread::ProgressBar1Pos() {
-    QProgressBar* bar = Form1->ProgressBar1;
-    bar->setValue(std::clamp(GetVal(), bar->minimum(), bar->maximum()));
+void TUploadLogThread::ButtonsTrue() {
+    Handoff h{Handoff::What::ControlsAfterRun};
+    h.flag = true;
+    Hand(std::move(h));
 }
 
-void TUploadLogThread::ProgressBar1Max() {
-    progress_->maximum = GetVal();
-    Form1->ProgressBar1->setMaximum(std::max(1, GetVal()));
-}
+void TUploadLogThread::ProgressBar1Pos() { Hand(Handoff::What::BarPosition, GetVal()); }
 
-void TUploadLogThread::ShowLine(QProgressBar* bar, int maximum, int position) {
-    bar->setValue(maximum <= 0 ? bar->maximum() : std::min(position, bar->maximum()));
-}
+void TUploadLogThread::ProgressBar1Max() { Hand(Handoff::What::BarMaximum, GetVal()); }
 
-void TUploadLogThread::RichEdit1Add() { Form1->RichEdit1->appendPlainText(block_); }
+void TUploadLogThread::RichEdit1Add() {
+    Handoff h{Handoff::What::ShowLines};
+    h.lines = std::make_shared<const PackedLines>(lines_);
+    Hand(std::move(h));
+}
 
 void TUploadLogThread::SaveToFile() {
-    QFileDialog* dialog = Form1->SaveDialog1;
-    // A cut log never goes under the whole log's name: it could later pass for it.
-    QString proposed = Form1->Label5->text();
-    if (incomplete_ && !proposed.isEmpty()) {
-        if (proposed.endsWith(QStringLiteral(".log"))) proposed.chop(4);
-        proposed += QStringLiteral("-incomplete.log");
-    }
-    dialog->selectFile(proposed);
-    QStringList chosen;
-    // Two logs can share a name (their start time): a file that holds
-    // another log is replaced only when the person says so; No offers the
-    // dialog again, for another name. The same bytes are saved again
-    // without a question.
-    for (;;) {
-        if (dialog->exec() != QDialog::Accepted) return;
-        chosen = dialog->selectedFiles();
-        if (chosen.isEmpty()) return;
-        QString unread;
-        if (!QFileInfo::exists(chosen.first()) || SameLogFile(chosen.first(), lines_.Lines(), &unread)) break;
-        const QString path = QDir::toNativeSeparators(chosen.first());
-        const QString question =
-            unread.isEmpty() ? QStringLiteral("%1 already holds another log. Replace it?").arg(path)
-                             : QStringLiteral("%1 exists and cannot be read (%2). Replace it?").arg(path, unread);
-        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                        Form1);
-        box.setTextFormat(Qt::PlainText);
-        box.setDefaultButton(QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
-        if (box.exec() == QMessageBox::Yes) break;
-        dialog->selectFile(chosen.first());
-    }
-    const QString path = QDir::toNativeSeparators(chosen.first());
-    const std::string error = WriteLogFile(chosen.first(), lines_.Lines());
-    if (!error.empty())
-        Form1->ShowError(QString::fromLatin1(Action()),
-                         QStringLiteral("The log could not be saved to \"%1\":\n%2").arg(path, LocalText(error)));
+    Handoff h{Handoff::What::Save};
+    h.flag = incomplete_;
+    h.save = std::move(lines_);
+    Hand(std::move(h));
 }
 
-void TUploadLogThread::QueueProgress(int position) {
-    progress_->latest.store(position, std::memory_order_relaxed);
+std::string ProgressText(long lines, long expected, std::chrono::milliseconds elapsed) {
+    std::string text = std::to_string(lines) + (expected > 0 ? " of " + std::to_string(expected) : "") + " lines";
+    if (expected <= lines || lines <= 0 || elapsed.count() <= 0) return text;
+    // At the rate so far; rounded up to whole seconds, and to whole minutes past an hour.
+    const long long left_ms = (elapsed.count() * (expected - lines) + lines - 1) / lines;
+    long long s = (left_ms + 999) / 1000;
+    if (s >= 3600) s = (s + 59) / 60 * 60;
+    text += ", about ";
+    if (s >= 3600)
+        text += std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min left";
+    else if (s >= 60)
+        text += std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s left";
+    else
+        text += std::to_string(s) + " s left";
+    return text;
+}
+
+void TUploadLogThread::QueueProgress(int lines) {
+    // The bar's scale runs to ProgressMaximum: a log shorter than two
+    // seconds (maximum 0) shows a full bar from its first line on.
+    const int maximum = ProgressMaximum(log_.dur);
+    progress_->latest.store(maximum <= 0 ? 1 : lines, std::memory_order_relaxed);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - told_ >= std::chrono::milliseconds(250)) {
+        told_ = now;
+        const std::lock_guard<std::mutex> lock(progress_->mutex);
+        progress_->text = ProgressText(lines, ExpectedLines(log_),
+                                       std::chrono::duration_cast<std::chrono::milliseconds>(now - started_));
+    }
     if (progress_->queued.exchange(true)) return;
     std::shared_ptr<Progress> progress = progress_;
-    QMetaObject::invokeMethod(
-        Form1,
-        [progress] {
-            progress->queued.store(false);
-            if (Form1)
-                ShowLine(Form1->ProgressBar1, progress->maximum, progress->latest.load(std::memory_order_relaxed));
-        },
-        Qt::QueuedConnection);
-}
-
-// The view takes the lines in blocks: one step per line would keep the
-// window busy for seconds on a long log, and one block of long lines too
-// large would stall it. Each block's text is made here, so that the window's
-// thread only appends it.
-void TUploadLogThread::ShowInView() {
-    const std::vector<std::string>& lines = lines_.Lines();
-    for (std::size_t from = 0; from < lines.size();) {
-        std::size_t to = from;
-        for (std::size_t bytes = 0; to < lines.size() && to - from < kLinesPerStep && bytes < kBytesPerStep; ++to)
-            bytes += lines[to].size() + 1;
-        block_ = ViewLines(lines, from, to);
-        from = to;
-        Synchronize(&TUploadLogThread::RichEdit1Add);
-    }
+    window_->Queue([progress] {
+        progress->queued.store(false);
+        Handoff h{Handoff::What::BarPosition};
+        h.value = progress->latest.load(std::memory_order_relaxed);
+        const std::lock_guard<std::mutex> lock(progress->mutex);
+        h.text = progress->text;
+        return h;
+    });
 }
 
 void TUploadLogThread::Execute() {
@@ -339,6 +289,7 @@ void TUploadLogThread::Execute() {
             SetVal(ProgressMaximum(log_.dur));
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
+            started_ = std::chrono::steady_clock::now();
             LogRead r = ReadLog(
                 port_, log_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
             const Outcome o = r.outcome;
@@ -347,20 +298,19 @@ void TUploadLogThread::Execute() {
                 Synchronize(&TUploadLogThread::ButtonsTrue);
                 return;
             }
-            if (o.kind == Ending::Stopped) throw EThreadTerminated();
-            lines_ = std::move(r.lines);
+            lines_ = r.lines.Take();
             if (Checkpoint) Checkpoint("uploaded");
 
-            ShowInView();
+            Synchronize(&TUploadLogThread::RichEdit1Add);
             if (Checkpoint) Checkpoint("shown");
 
-            // Only lines are ever offered for saving; a broken reply under a
-            // name that says it is incomplete.
-            const std::size_t count = lines_.Lines().size();
-            incomplete_ = o.Broken();
+            // Only lines are ever offered for saving; a broken or stopped
+            // reply under a name that says it is incomplete.
+            const std::size_t count = lines_.size();
+            incomplete_ = o.Broken() || o.kind == Ending::Stopped;
             const std::string words = WindowText(o, Job::kUpload, port_, log_.name, count);
             if (!words.empty()) Report(words);
-            if (count > 0 && (o.Whole() || o.Broken() || o.Unproven())) Synchronize(&TUploadLogThread::SaveToFile);
+            if (count > 0 && (o.Whole() || incomplete_ || o.Unproven())) Synchronize(&TUploadLogThread::SaveToFile);
             SetVal(0);
             Synchronize(&TUploadLogThread::ProgressBar1Pos);
             Synchronize(&TUploadLogThread::ButtonsTrue);
@@ -375,14 +325,16 @@ void TUploadLogThread::Execute() {
 // ------------------------------------------------------- TDeleteLogThread
 
 void TDeleteLogThread::ListAfter() {
-    Form1->ControlsAfterRun(list_state != 0);
-    Form1->StartListing(std::move(after_));
+    Handoff h{Handoff::What::ListAfterDelete};
+    h.flag = list_state != 0;
+    h.after = after_;
+    Hand(std::move(h));
 }
 
 void TDeleteLogThread::Execute() {
     // Until the device is known to have taken the command, a failure is told
     // here, and the listing after it does not tell it again.
-    after_ = TListLogsThread::AfterDelete{name_, file_, std::string(), true};
+    after_ = AfterDelete{name_, file_, std::string(), true};
     Guarded(
         [&] {
             Synchronize(&TDeleteLogThread::ButtonsFalse);

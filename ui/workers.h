@@ -1,32 +1,83 @@
 // The three background workers: the listing of the device's logs, the
-// upload of one log and the deletion of one. Each talks to the device on its own thread and changes
-// the window only through UI steps run with Synchronize. A worker is created
-// suspended by its button handler, started at once and deletes itself at the
-// end of its run.
+// upload of one log and the deletion of one. Each talks to the device on its
+// own thread and hands what it has to the window at its UI steps, run with
+// Synchronize: each step is one Handoff that the window applies. A worker
+// knows no widget. It is created suspended by its button handler, started at
+// once and deletes itself at the end of its run.
 #pragma once
 
 #include <QString>
 
-class QProgressBar;
-
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "logfile/logfile.h"
 #include "session/session.h"
+#include "ui/packed_lines.h"
 #include "ui/thread/tthread.h"
+
+// What a delete that ran just before a listing left to check.
+struct AfterDelete {
+    std::string name;       // the log it asked the device to delete
+    std::string file;       // its file name, as the question named it
+    std::string reply;      // the device's first reply line to "fs del"
+    bool reported = false;  // the delete already told why it failed: no second word about it
+};
+
+// What a worker hands to the window at one of its steps.
+struct Handoff {
+    enum class What {
+        ControlsForRun,    // the controls wait for the run
+        ControlsAfterRun,  // the controls come back; `flag`: Upload and Delete too (logs are listed)
+        ClearView,         // the view empties
+        ShowLines,         // the view shows `lines`
+        ClearLogBox,       // the log box empties
+        AddLog,            // the log box gets the entry `text`
+        LogBoxText,        // the log box shows `text`
+        ChooseFirstLog,    // the log box's first entry is chosen, without showing it yet
+        ShowChosenLog,     // the labels show the chosen log
+        ClearLabels,       // the labels empty
+        BarMaximum,        // the progress bar's scale is 0 to `value`
+        BarPosition,       // the bar shows the line `value`, and `text` on it (empty: none)
+        Error,             // a message box titled `title` says `text`
+        Save,              // the save dialog offers `lines` (`flag`: under the "-incomplete" name)
+        ListAfterDelete,   // the controls come back and a listing checks `after`
+    };
+    explicit Handoff(What w) : what(w) {}
+    What what;
+    int value = 0;
+    bool flag = false;
+    std::string title;
+    std::string text;
+    std::shared_ptr<const PackedLines> lines;
+    std::vector<std::string> save;  // with Save: the lines to save
+    AfterDelete after;
+};
+
+// The window, as the workers see it.
+class TWindowSide {
+public:
+    virtual ~TWindowSide() = default;
+    // Applies a hand-off; on the UI thread, from a worker's step.
+    virtual void Apply(Handoff h) = 0;
+    // From any thread: applies what `make` gives later on the UI thread,
+    // without waiting; nothing once the window is gone.
+    virtual void Queue(std::function<Handoff()> make) = 0;
+};
 
 // The steps both workers share.
 class TWorker : public TThread, public TWorkerSlots {
 public:
-    explicit TWorker(bool CreateSuspended) : TThread(CreateSuspended) {}
+    TWorker(bool CreateSuspended, TWindowSide* window) : TThread(CreateSuspended), window_(window) {}
 
-    // Disables the five buttons (and the two combo boxes, see TForm1::ControlsForRun).
+    // The controls wait for the run.
     void ButtonsFalse();
     void RichEdit1Clear();
     // Shows Str as an error in a message box titled with the worker's action.
@@ -55,6 +106,16 @@ protected:
     // Reports an error in a message box (a UI step); errors of the report
     // itself are swallowed, as the run is already ending.
     void Report(const std::string& text);
+    // Hands `h` to the window (within a step).
+    void Hand(Handoff h) { window_->Apply(std::move(h)); }
+    void Hand(Handoff::What what, int value = 0, std::string text = std::string()) {
+        Handoff h{what};
+        h.value = value;
+        h.text = std::move(text);
+        Hand(std::move(h));
+    }
+
+    TWindowSide* window_;
 };
 
 // Text of the system's 8-bit encoding (a port's name, a system's reason).
@@ -68,28 +129,11 @@ enum class Job { kListing, kUpload, kDelete };
 std::string WindowText(const Outcome& o, Job job, const std::string& port, const std::string& name = std::string(),
                        std::size_t lines = 0);
 
-// A line of the device as the view shows it: one byte a character, as the
-// system's 8-bit code page has it (Windows: the ANSI code page, so that 0x80
-// is the euro sign; elsewhere Latin-1), and a NUL as a visible replacement
-// character (the file keeps the NUL itself). viewtext_*.cpp.
-QString ViewText(const std::string& line);
-// The view's text of lines [from, to): the ViewText of each, one to a text
-// line. The upload and a file viewed show their lines through it.
-QString ViewLines(const std::vector<std::string>& lines, std::size_t from, std::size_t to);
-
 class TListLogsThread : public TWorker {
 public:
-    // What a delete that ran just before this listing left to check.
-    struct AfterDelete {
-        std::string name;       // the log it asked the device to delete
-        std::string file;       // its file name, as the question named it
-        std::string reply;      // the device's first reply line to "fs del"
-        bool reported = false;  // the delete already told why it failed: no second word about it
-    };
-
     // `after`: the delete this listing follows, if any.
-    explicit TListLogsThread(bool CreateSuspended, std::optional<AfterDelete> after = std::nullopt)
-        : TWorker(CreateSuspended), after_(std::move(after)) {}
+    TListLogsThread(bool CreateSuspended, TWindowSide* window, std::optional<AfterDelete> after = std::nullopt)
+        : TWorker(CreateSuspended, window), after_(std::move(after)) {}
 
     void ButtonsTrue();
     void ComboBox2Clear();
@@ -120,20 +164,14 @@ public:
     // the port, and the chosen log (its name, and its start and stop for the
     // lines to expect). (The save dialog proposes the "LogFile:" label's
     // text, which cannot change during the run: the combo boxes are disabled.)
-    TUploadLogThread(bool CreateSuspended, std::string port, fatdss_t log);
+    TUploadLogThread(bool CreateSuspended, TWindowSide* window, std::string port, fatdss_t log);
 
     void ButtonsTrue();
     void ProgressBar1Pos();
     void ProgressBar1Max();
-    // Appends the block of lines the worker made ready (separated by line
-    // feeds) to the view.
+    // Shows the lines that came in the view.
     void RichEdit1Add();
     void SaveToFile();
-
-    // At most so many lines, and about so many characters, per view step
-    // when the view is filled after the reply.
-    static constexpr std::size_t kLinesPerStep = 8192;
-    static constexpr std::size_t kBytesPerStep = 512 * 1024;
 
 protected:
     void Execute() override;
@@ -141,32 +179,35 @@ protected:
 
 private:
     // Moves the progress bar from slt_cmd without waiting: the newest
-    // position wins, and at most one move is queued at a time.
+    // position wins, at most one move is queued at a time, and the bar's
+    // text (how many lines, how long is left) changes a few times a second.
     struct Progress {
         std::atomic<int> latest{0};
         std::atomic<bool> queued{false};
-        int maximum = 0;  // the scale's maximum; UI thread only
+        std::mutex mutex;  // guards `text`
+        std::string text;
     };
-    void QueueProgress(int position);
-    // Shows the log's lines in the view.
-    void ShowInView();
-    // Shows the line at `position` on a scale of 0 to `maximum`.
-    static void ShowLine(QProgressBar* bar, int maximum, int position);
+    void QueueProgress(int lines);
 
     std::string port_;
     fatdss_t log_;
-    bool incomplete_ = false;  // the reply was cut: the save proposes the "-incomplete" name
-    QString block_;            // the view's next block of lines; written by the worker between steps
-    TStringList lines_;
+    bool incomplete_ = false;  // the reply was cut or stopped: the save proposes the "-incomplete" name
+    std::vector<std::string> lines_;
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
+    std::chrono::steady_clock::time_point started_, told_;  // the read began; the bar's text last changed
 };
+
+// The bar's text while a log comes: the lines so far against the lines
+// expected (`expected` 0: not known), and about how long is left at the rate
+// measured since the first line came `elapsed` ago.
+std::string ProgressText(long lines, long expected, std::chrono::milliseconds elapsed);
 
 class TDeleteLogThread : public TWorker {
 public:
     // The log `name`, saved by default as `file` (the question named it so),
     // on `port`. The listing that follows it starts when it ends.
-    TDeleteLogThread(bool CreateSuspended, std::string port, std::string name, std::string file)
-        : TWorker(CreateSuspended), port_(std::move(port)), name_(std::move(name)), file_(std::move(file)) {}
+    TDeleteLogThread(bool CreateSuspended, TWindowSide* window, std::string port, std::string name, std::string file)
+        : TWorker(CreateSuspended, window), port_(std::move(port)), name_(std::move(name)), file_(std::move(file)) {}
 
     // Enables the controls and starts the listing that shows what is left.
     void ListAfter();
@@ -179,5 +220,5 @@ private:
     std::string port_;
     std::string name_;
     std::string file_;
-    TListLogsThread::AfterDelete after_;
+    AfterDelete after_;
 };

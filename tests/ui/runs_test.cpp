@@ -270,7 +270,7 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
     // Bytes above 0x7F as the system's code page has them: in the Western
     // code page 0x80 is the euro sign and 0x92 a right quote. (Elsewhere the
     // view shows Latin-1, which the comparison above checks.)
-    const QString high = form_->RichEdit1->document()->findBlockByNumber(3).text();
+    const QString high = form_->RichEdit1->Line(3);
     EXPECT_TRUE(GetACP() != 1252 || high.left(5) == QStringView(u"\u20AC\u2019\u0081\u00FE\u00FF")) << GetACP();
 #endif
     // A name typed without ".log" gets it; a file it cannot read is told,
@@ -447,4 +447,75 @@ TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(), [&](auto t) {
         return t > del - milliseconds(400) && t < del - milliseconds(100);  // within the pause
     })) << "the window stood still during the pause before the delete";
+}
+
+// Esc during a listing or an upload asks first (No by default). Yes ends the
+// run on the path closing takes: the lines that came are offered under the
+// "-incomplete" name, the controls come back, and the log stays on the logger.
+// While a log comes, the bar tells the lines so far and the time left.
+TEST_F(RunTest, EscStopsAListingOrAnUploadWhenThePersonSaysYes) {
+    const struct {
+        const char* what;
+        bool upload;
+        bool yes;
+    } cases[] = {
+        {"a listing, No", false, false},
+        {"a listing, Yes", false, true},
+        {"an upload, No", true, false},
+        {"an upload, Yes", true, true},
+    };
+    const QString path = dir_.filePath("stopped.log");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // At 11,520 bytes/s the 400 lines of 61 bytes take about 2 s.
+        Simulator sim({WholeLog(Lines(400, std::string(60, 'q')))});
+        TForm1& w = Listed(sim);
+        Behaviour b;
+        b.paced = true;
+        b.endless_reply = c.yes;  // a stopped upload would not end by itself
+        b.list_delay = milliseconds(c.yes ? 60000 : 1000);
+        sim.SetBehaviour(b);
+        sim.ClearCommands();
+        ModalAnswers answers;
+        answers.Add(ModalAnswers::On<QMessageBox>([&](QMessageBox* box) {
+            EXPECT_EQ(box->text(), QStringLiteral("Stop the upload?"));
+            (c.yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return));
+        }));
+        QString offered;
+        if (c.upload && c.yes) {
+            answers.Add(ModalAnswers::ClickOk());  // the stop told
+            answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* d) {
+                offered = d->selectedFiles().value(0).section('/', -1);
+                ModalAnswers::Save(path)(d);
+            }));
+        }
+        QTest::mouseClick(c.upload ? w.Button3 : w.Button2, Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return sim.Commands().size() >= 3; }));
+        if (c.upload) {
+            const auto told = [&] { return w.ProgressBar1->text().contains(QStringLiteral(" of 400 lines, about ")); };
+            ASSERT_TRUE(WaitFor(told)) << w.ProgressBar1->text().toStdString();
+            EXPECT_TRUE(w.ProgressBar1->text().endsWith(QStringLiteral(" s left")));
+        }
+        QTest::keyClick(&w, Qt::Key_Escape);  // returns when the question is answered
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(WaitIdle(milliseconds(20000)));
+        EXPECT_TRUE(!c.yes || std::chrono::steady_clock::now() - asked < std::chrono::seconds(2)) << "not at once";
+        EXPECT_EQ(answers.Seen().size(), c.upload && c.yes ? 2 : 1) << answers.Seen().join("|").toStdString();
+        EXPECT_EQ(Usable(), (std::vector<bool>{true, true, c.upload || !c.yes, c.upload || !c.yes, true, true, true}));
+        EXPECT_EQ(sim.Logs().size(), 1u);
+        EXPECT_FALSE(w.ProgressBar1->isTextVisible());
+        if (c.upload && c.yes) {
+            EXPECT_EQ(offered.toStdString(), "2021_02_01_08_30_00-incomplete.log");
+            EXPECT_TRUE(answers.Seen().value(1).contains("stopped")) << answers.Seen().join("|").toStdString();
+            QFile saved(path);
+            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+            const QByteArray bytes = saved.readAll();
+            EXPECT_EQ(bytes.count("\r\n"), static_cast<qsizetype>(w.RichEdit1->LineCount()));
+            EXPECT_GT(w.RichEdit1->LineCount(), 0u);
+        } else if (c.upload) {
+            EXPECT_EQ(w.RichEdit1->LineCount(), 400u) << "a No stopped the upload";
+        } else {
+            EXPECT_EQ(w.ComboBox2->count(), c.yes ? 0 : 1);
+        }
+    }
 }

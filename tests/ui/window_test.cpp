@@ -97,3 +97,56 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     EXPECT_TRUE(answers.Seen().last().contains(QStringLiteral("not a registry export")))
         << answers.Seen().last().toStdString();
 }
+
+// The bar's text while a log comes: the lines so far of those expected, and
+// the time left at the rate so far, rounded up (to minutes past an hour).
+TEST(ProgressText, LinesSoFarAndTimeLeftAtTheRateSoFar) {
+    const struct {
+        long lines, expected;
+        long long ms;
+        const char* text;
+    } cases[] = {
+        {0, 900, 0, "0 of 900 lines"},
+        {100, 900, 20000, "100 of 900 lines, about 2 min 40 s left"},
+        {899, 900, 10, "899 of 900 lines, about 1 s left"},
+        {10, 1000, 36355, "10 of 1000 lines, about 1 h 0 min left"},
+        {1, 300000, 2000, "1 of 300000 lines, about 166 h 40 min left"},
+        {900, 900, 5000, "900 of 900 lines"},
+        {950, 900, 5000, "950 of 900 lines"},
+        {120, 0, 5000, "120 lines"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressText(c.lines, c.expected, std::chrono::milliseconds(c.ms)), c.text) << c.lines;
+}
+
+// The view selects with the mouse and the keys and copies what is selected,
+// as shown (a NUL as the replacement character); Ctrl+P opens the plot.
+TEST_F(WindowTest, TheViewSelectsCopiesAndOpensThePlot) {
+    TForm1& w = Open();
+    TLogView* view = w.RichEdit1;
+    view->SetLines(std::make_shared<const PackedLines>(
+        std::vector<std::string>{"first line", std::string("se\0ond", 6), "2021-02-01 08:30:00;ch1=1.5"}));
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("first line\nse\uFFFDond\n2021-02-01 08:30:00;ch1=1.5"));
+    // From the start of the first line's second word to the second line's third character.
+    const QFontMetrics fm = view->fontMetrics();
+    const int left = 4 - view->horizontalScrollBar()->value(), row = fm.lineSpacing();
+    const QPoint from(left + fm.horizontalAdvance(QStringLiteral("first ")), row / 2),
+        to(left + fm.horizontalAdvance(QStringLiteral("se\uFFFD")), row + row / 2);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, view->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(view->viewport(), &move);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    EXPECT_EQ(view->SelectedText(), QStringLiteral("line\nse\uFFFD"));
+    QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier);
+    QWidget* plot = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top != &w && top->isVisible() && top->windowTitle().startsWith(QStringLiteral("Plot"))) plot = top;
+        return plot != nullptr;
+    }));
+    plot->close();
+}
