@@ -41,9 +41,10 @@ std::string writeAll(QFileDevice* file, const QByteArray& chunk) {
 }
 
 // Writes the lines, each followed by CR LF, in pieces of about 1 MiB.
-std::string writeLines(QFileDevice* file, const std::vector<std::string>& lines) {
+std::string writeLines(QFileDevice* file, const LineSource& lines) {
     QByteArray chunk;
-    for (const std::string& line : lines) {
+    for (std::size_t i = 0; i < lines.count; ++i) {
+        const std::string_view line = lines.at(i);
         chunk.append(line.data(), static_cast<qsizetype>(line.size()));
         chunk.append("\r\n", 2);
         if (chunk.size() >= (1 << 20)) {
@@ -68,7 +69,15 @@ bool PlainOrMissing(const QFileInfo& info, QString* error) {
 
 }  // namespace
 
+LineSource LinesOf(const std::vector<std::string>& lines) {
+    return LineSource{lines.size(), [&lines](std::size_t i) { return std::string_view(lines[i]); }};
+}
+
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines) {
+    return WriteLogFile(path, LinesOf(lines));
+}
+
+std::string WriteLogFile(const QString& path, const LineSource& lines) {
     QSaveFile file(path);
     // Unbuffered: each write reaches the system at once, so its failure is
     // seen at that write and not later in a flush whose failure QSaveFile
@@ -106,6 +115,10 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
 }
 
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error) {
+    return SameLogFile(path, LinesOf(lines), error);
+}
+
+bool SameLogFile(const QString& path, const LineSource& lines, QString* error) {
     error->clear();
     if (!PlainOrMissing(QFileInfo(path), error)) return false;
     QFile file(path);
@@ -114,10 +127,11 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
         return false;
     }
     std::size_t expected = 0;
-    for (const std::string& line : lines) expected += line.size() + 2;
+    for (std::size_t i = 0; i < lines.count; ++i) expected += lines.at(i).size() + 2;
     if (static_cast<std::size_t>(file.size()) != expected) return false;
     QByteArray piece;
-    for (const std::string& line : lines) {
+    for (std::size_t i = 0; i < lines.count; ++i) {
+        const std::string_view line = lines.at(i);
         piece = file.read(static_cast<qint64>(line.size()) + 2);
         if (file.error() != QFileDevice::NoError) {
             *error = file.errorString();
@@ -131,9 +145,13 @@ bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QSt
 }
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
-    lines->clear();
-    return ReadLogFileLines(
-        path, [lines](std::string_view line) { lines->emplace_back(line); }, error);
+    // A file refused leaves `lines` as they were.
+    std::vector<std::string> read;
+    if (!ReadLogFileLines(
+            path, [&read](std::string_view line) { read.emplace_back(line); }, error))
+        return false;
+    *lines = std::move(read);
+    return true;
 }
 
 bool ReadLogFileLines(const QString& path, const std::function<void(std::string_view)>& line, QString* error) {

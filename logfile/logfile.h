@@ -23,6 +23,13 @@ constexpr qint64 kMaxLogFileBytes = static_cast<qint64>(kReplyBound);
 // is left. Returns an empty string on success, else the system's reason (e.g.
 // "No space left on device").
 std::string WriteLogFile(const QString& path, const std::vector<std::string>& lines);
+// Lines wherever they are kept: `count` of them, line i from at(i).
+struct LineSource {
+    std::size_t count = 0;
+    std::function<std::string_view(std::size_t)> at;
+};
+LineSource LinesOf(const std::vector<std::string>& lines);
+std::string WriteLogFile(const QString& path, const LineSource& lines);
 
 // Writes as WriteLogFile does, but never replaces a file: the lines go into
 // a new file beside `path`, which is then moved to `path` by the system's
@@ -36,6 +43,7 @@ std::string WriteNewLogFile(const QString& path, const std::vector<std::string>&
 // plain file (a folder, a pipe: refused without being opened, so the call
 // cannot block); *error stays empty when the file differs.
 bool SameLogFile(const QString& path, const std::vector<std::string>& lines, QString* error);
+bool SameLogFile(const QString& path, const LineSource& lines, QString* error);
 
 // Reads a .log file's lines (CR LF or LF line ends; one byte per character,
 // NUL kept). Only a plain file (or a link to one) of at most kMaxLogFileBytes

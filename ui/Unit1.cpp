@@ -422,7 +422,7 @@ void TForm1::Apply(Handoff h) {
             ShowError(LocalText(h.title), LocalText(h.text));
             return;
         case W::Save:
-            SaveLines(h.save, h.flag);
+            SaveLines(*h.lines, h.flag);
             return;
         case W::ListAfterDelete:
             ControlsAfterRun(h.flag);
@@ -431,7 +431,8 @@ void TForm1::Apply(Handoff h) {
     }
 }
 
-void TForm1::SaveLines(const std::vector<std::string>& lines, bool incomplete) {
+void TForm1::SaveLines(const PackedLines& packed, bool incomplete) {
+    const LineSource lines{packed.size(), [&packed](std::size_t i) { return packed[i]; }};
     // A cut log never goes under the whole log's name: it could later pass for it.
     QString proposed = Label5->text();
     if (incomplete && !proposed.isEmpty()) {

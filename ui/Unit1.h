@@ -131,7 +131,7 @@ private:
     void StartWorker(TThread* worker, Job job);
     // The save dialog for the lines of an upload; `incomplete` proposes the
     // "-incomplete" name.
-    void SaveLines(const std::vector<std::string>& lines, bool incomplete);
+    void SaveLines(const PackedLines& lines, bool incomplete);
     // Empties the log box, `list`, the labels and the view, and disables
     // "Upload Log" and "Delete Log": what a change of port does.
     void ResetLogControls();

@@ -226,14 +226,14 @@ void TUploadLogThread::ProgressBar1Max() { Hand(Handoff::What::BarMaximum, GetVa
 
 void TUploadLogThread::RichEdit1Add() {
     Handoff h{Handoff::What::ShowLines};
-    h.lines = std::make_shared<const PackedLines>(lines_);
+    h.lines = lines_;
     Hand(std::move(h));
 }
 
 void TUploadLogThread::SaveToFile() {
     Handoff h{Handoff::What::Save};
     h.flag = incomplete_;
-    h.save = std::move(lines_);
+    h.lines = lines_;
     Hand(std::move(h));
 }
 
@@ -298,7 +298,9 @@ void TUploadLogThread::Execute() {
                 Synchronize(&TUploadLogThread::ButtonsTrue);
                 return;
             }
-            lines_ = r.lines.Take();
+            // Packed here, and the lines as read given up: the window
+            // takes them whole, and holds them once.
+            lines_ = std::make_shared<const PackedLines>(r.lines.Take());
             if (Checkpoint) Checkpoint("uploaded");
 
             Synchronize(&TUploadLogThread::RichEdit1Add);
@@ -306,7 +308,7 @@ void TUploadLogThread::Execute() {
 
             // Only lines are ever offered for saving; a broken or stopped
             // reply under a name that says it is incomplete.
-            const std::size_t count = lines_.size();
+            const std::size_t count = lines_->size();
             incomplete_ = o.Broken() || o.kind == Ending::Stopped;
             const std::string words = WindowText(o, Job::kUpload, port_, log_.name, count);
             if (!words.empty()) Report(words);

@@ -57,7 +57,6 @@ struct Handoff {
     std::string title;
     std::string text;
     std::shared_ptr<const PackedLines> lines;
-    std::vector<std::string> save;  // with Save: the lines to save
     AfterDelete after;
 };
 
@@ -192,7 +191,7 @@ private:
     std::string port_;
     fatdss_t log_;
     bool incomplete_ = false;  // the reply was cut or stopped: the save proposes the "-incomplete" name
-    std::vector<std::string> lines_;
+    std::shared_ptr<const PackedLines> lines_;  // what came, as the view shows it and the save writes it
     std::shared_ptr<Progress> progress_ = std::make_shared<Progress>();
     std::chrono::steady_clock::time_point started_, told_;  // the read began; the bar's text last changed
 };

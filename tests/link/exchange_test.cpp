@@ -64,7 +64,6 @@ TEST_F(Exchange, ListReadDeleteConversation) {
     const auto count = [&](int p) { progress.push_back(p - upload.Count()); };
     EXPECT_EQ(slt_cmd("fs read " + name + "\r", upload, 1, count), ExchangeEnd::Silence);
     EXPECT_GE(LastExchange().last_byte - LastExchange().written, milliseconds(2));
-    EXPECT_EQ(upload.Lines(), logs[1].lines);
     EXPECT_EQ(progress, std::vector<int>(4, 0));
     // krx_cmd takes the first line; the drain before the next command eats the rest.
     EXPECT_EQ(krx_cmd("fs read " + name + "\r", 2), logs[1].lines[0]);

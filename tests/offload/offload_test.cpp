@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <cerrno>
+#include <map>
 #include <tuple>
 
 #include "logfile/logfile.h"
@@ -229,5 +232,82 @@ TEST(Watch, TriesAgainAPortThatDoesNotOpenAtOnce) {
     using K = WatchEvent::Kind;
     EXPECT_EQ(kinds, (std::vector<K>{K::Connected, K::Pulled, K::Done}));
     EXPECT_FALSE(watch.AnyFailed());
+}
+// A watch serves an adapter once per appearance, into the folder of its
+// serial number, and deletes a log only when its copy is proven equal: a
+// file of other content at a log's name, a log cut short by the device's
+// pause, a port held by another program each leave the log where it is. A
+// scan that fails is told once and takes no adapter away.
+TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
+    krx3sim::Simulator a(krx3sim::SampleLogs(3, 20)), b(krx3sim::SampleLogs(1, 20)), held(krx3sim::SampleLogs(1, 20)),
+        gap(krx3sim::SampleLogs(1, 20));
+    krx3sim::Behaviour pauses;  // inside its log, for longer than the patience
+    pauses.pause_before_line = 10;
+    pauses.line_pause = std::chrono::milliseconds(4000);
+    gap.SetBehaviour(pauses);
+    const std::vector<krx3sim::Log> logs = a.Logs();
+    QTemporaryDir tmp;
+    fatdss_t other;
+    xfnd(logs[1].start_code + " " + logs[1].stop_code, &other);
+    other.file = file_name(other.start);
+    bool existed = true;
+    ASSERT_TRUE(QDir().mkpath(LoggerFolder(tmp.path(), "A")));
+    ASSERT_EQ(WriteNewLogFile(CopyPath(LoggerFolder(tmp.path(), "A"), other), {"other"}, &existed), "");
+    PortScanResult scan;
+    std::map<std::string, std::string> told;  // each serial's events, in order
+    WatchOptions options;
+    options.dir = tmp.path();
+    options.delete_verified = true;
+    options.open_for = std::chrono::milliseconds(0);
+    Watch watch(
+        options, [&] { return scan; },
+        [&](const WatchEvent& e) {
+            static const char* const kinds[] = {"connected", "pulled", "unproven",     "already",    "deleted",
+                                                "failed",    "done",   "disconnected", "scan failed"};
+            std::string& t = told[e.adapter.serial];
+            t += std::string(kinds[static_cast<int>(e.kind)]) + (e.log ? " " + e.log->name : "") + ", ";
+            if (e.kind == WatchEvent::Kind::Done)
+                for (int n : {e.tally.pulled, e.tally.already_there, e.tally.deleted, e.tally.failed, e.tally.unproven})
+                    t.insert(t.size() - 2, " " + std::to_string(n));
+        });
+    const auto plug = [&](const std::vector<std::pair<krx3sim::Simulator*, std::string>>& adapters, long failed = 0) {
+        scan = {};
+        scan.error = SystemErrorOf(failed);
+        for (const auto& [sim, serial] : adapters) {
+            scan.ports.push_back(sim->PortPath());
+            scan.serials.push_back(serial);
+        }
+        told.clear();
+        std::atomic<bool> stop{false};
+        for (int looks = 0; looks < 8 && watch.Look(stop); ++looks) {
+        }
+        return told;
+    };
+    const std::string n0 = logs[0].start_code + ", ", n1 = logs[1].start_code + ", ", n2 = logs[2].start_code + ", ";
+    using Told = std::map<std::string, std::string>;
+    EXPECT_EQ(plug({{&a, "A"}}), (Told{{"A", "connected, pulled " + n0 + "failed " + n1 + "pulled " + n2 + "deleted " +
+                                                 n0 + "deleted " + n2 + "done 2 0 2 1 0, "}}));
+    ASSERT_EQ(a.Logs().size(), 1u);
+    EXPECT_EQ(a.Logs()[0].start_code, logs[1].start_code);
+    EXPECT_EQ(plug({}), (Told{{"A", "disconnected, "}}));
+    EXPECT_EQ(plug({{&a, "A"}}), (Told{{"A", "connected, failed " + n1 + "done 0 0 0 1 0, "}}));
+    // While it stays, nothing is sent to it; B's log shares its name with
+    // one of A's, and has its own folder.
+    a.ClearCommands();
+    const com_handle_t holder = serial_os::Open(held.PortPath(), nullptr);
+    ASSERT_NE(holder, INVALID_COM_HANDLE);
+    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}}),
+              (Told{{"HELD", "failed, done 0 0 0 1 0, "},
+                    {"B", "connected, pulled " + n0 + "deleted " + n0 + "done 1 0 1 0 0, "},
+                    {"GAP", "connected, unproven " + n0 + "done 0 0 0 0 1, "}}));
+    serial_os::Close(holder);
+    EXPECT_TRUE(a.Commands().empty());
+    EXPECT_TRUE(b.Logs().empty());
+    EXPECT_EQ(gap.Logs().size(), 1u) << "a log whose copy is not whole was deleted";
+    EXPECT_FALSE(QFileInfo::exists(LoggerFolder(tmp.path(), "HELD")));
+    EXPECT_EQ(plug({}, EIO), (Told{{"", "scan failed, "}}));
+    EXPECT_EQ(plug({}, EIO), Told{});
+    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}}), Told{});
+    EXPECT_TRUE(watch.AnyFailed());
 }
 #endif
