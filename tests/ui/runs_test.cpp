@@ -181,7 +181,7 @@ TEST_F(RunTest, TheSavedFileHoldsExactlyWhatTheDeviceSent) {
         bool replace = false;                  // the answer to the question, if one comes
         const char* asks = "already holds another log";  // what the question says
     } cases[] = {
-        {"a long log, shown in several steps", Lines(20000, std::string(30, 's'))},
+        {"a long log", Lines(20000, std::string(30, 's'))},
         {"cancelled", odd, nullptr, nullptr, false},
         {"the line drops", Lines(200, "sample"), [](Behaviour& b) { b.close_after_bytes = 600; }, "incomplete"},
         {"a pause of 1 s, twice", sixty, [](Behaviour& b) { b.pause_every_lines = 20, b.pause = milliseconds(1000); }},
@@ -364,55 +364,102 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
     }
 }
 
-// Closing the window during a run ends it at once, saves nothing, opens no
-// dialog and frees the port. While an upload runs, the bar follows the lines
-// (its maximum half the log's seconds, one line a step) and the view waits
-// for the whole reply; a log shorter than two seconds has a full bar.
-TEST_F(RunTest, ClosingDuringARunEndsItPromptly) {
+// A run is stopped by closing the window, or by Esc when the person says
+// Yes to "Stop the upload?" (No by default); both take one path. Closing
+// ends it at once, saves nothing, opens no dialog and frees the port. Yes
+// ends it promptly: the lines that came are offered under the "-incomplete"
+// name, the controls come back, the log stays on the logger. While an upload
+// runs, the bar follows the lines (its maximum half the log's seconds, one
+// line a step) and tells the lines and the time left, and the view waits for
+// the whole reply; a log shorter than two seconds has a full bar.
+TEST_F(RunTest, ARunStopsWhenTheWindowClosesOrThePersonSaysYesToEsc) {
+    enum Stop { kClose, kYes, kNo };
+    const Log minutes = FirstLog(Lines(1000, std::string(60, 'q'))), instant = MakeLog(kAt, kAt, Lines(50, "q"));
     const struct {
         const char* what;
         Log log;
         bool upload;
+        Stop stop;
         int maximum;  // the bar's, during the upload
     } cases[] = {
-        {"a listing", FirstLog(), false, 0},
-        {"an upload", FirstLog(Lines(1000, std::string(60, 'q'))), true, 900},
-        {"an upload of a log under two seconds", MakeLog(kAt, kAt, Lines(50, std::string(60, 'q'))), true, 1},
+        {"closing during a listing", FirstLog(), false, kClose, 0},
+        {"closing during an upload", minutes, true, kClose, 900},
+        {"closing during an upload of a log under two seconds", instant, true, kClose, 1},
+        {"Esc during a listing, No", FirstLog(), false, kNo, 0},
+        {"Esc during a listing, Yes", FirstLog(), false, kYes, 0},
+        {"Esc during an upload, No", WholeLog(Lines(400, std::string(60, 'q'))), true, kNo, 399},
+        {"Esc during an upload, Yes", minutes, true, kYes, 900},
     };
+    const QString path = dir_.filePath("stopped.log");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Simulator sim({c.log});
         TForm1& w = Listed(sim);
-        Behaviour b;  // paced, and the upload does not end by itself
-        b.paced = b.endless_reply = true;
-        b.list_delay = milliseconds(1500);  // a listing is closed during its silence
+        Behaviour b;  // paced; stopped, the upload would not end by itself
+        b.paced = true;
+        b.endless_reply = c.stop != kNo;
+        b.list_delay = milliseconds(c.stop == kNo ? 1000 : 60000);  // a listing is stopped during its silence
         sim.SetBehaviour(b);
         sim.ClearCommands();
         ModalAnswers answers;
+        answers.Add(ModalAnswers::On<QMessageBox>([&](QMessageBox* box) {
+            EXPECT_EQ(box->text(), QStringLiteral("Stop the upload?"));
+            (c.stop == kYes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return));
+        }));
+        QString offered;
+        if (c.upload && c.stop == kNo) answers.Add(ModalAnswers::Cancel());  // the whole log's save
+        if (c.upload && c.stop == kYes) {
+            answers.Add(ModalAnswers::ClickOk());  // the stop told
+            answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* d) {
+                offered = d->selectedFiles().value(0).section('/', -1);
+                ModalAnswers::Save(path)(d);
+            }));
+        }
         QTest::mouseClick(c.upload ? w.Button3 : w.Button2, Qt::LeftButton);
         ASSERT_TRUE(WaitFor([&] { return sim.Commands().size() >= 3; }));
         bool part_way = false;
-        const auto full = [&] {
+        const auto told = [&] {
             const int v = w.ProgressBar1->value();
             part_way = part_way || (v > 0 && v < w.ProgressBar1->maximum());
-            return !c.upload || (v > 0 && v == w.ProgressBar1->maximum());
+            return !c.upload || (c.stop == kClose ? v > 0 && v == w.ProgressBar1->maximum()
+                                                  : w.ProgressBar1->text().contains(QStringLiteral(" lines, about ")));
         };
-        ASSERT_TRUE(WaitFor(full, milliseconds(30000)));
+        ASSERT_TRUE(WaitFor(told, milliseconds(30000))) << w.ProgressBar1->text().toStdString();
         EXPECT_TRUE(!c.upload || w.ProgressBar1->maximum() == c.maximum) << w.ProgressBar1->maximum();
-        // At 11,520 bytes/s the 900th line of 61 bytes comes 4.8 s after the command.
-        const auto read = sim.Commands().back().arrived;
-        EXPECT_TRUE(c.maximum < 2 || std::chrono::steady_clock::now() - read > milliseconds(4000)) << "a step a line";
-        EXPECT_EQ(part_way, c.maximum > 1) << "the bar jumped to full";
+        EXPECT_TRUE(!c.upload || c.stop != kClose || part_way == (c.maximum > 1)) << "the bar jumped to full";
         EXPECT_TRUE(w.RichEdit1->toPlainText().isEmpty()) << "the view fills after the reply";
         EXPECT_EQ(Usable(), kAllOff);
         const auto before = std::chrono::steady_clock::now();
-        w.close();
-        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-        EXPECT_EQ(TThread::RunningCount(), 0);
-        EXPECT_EQ(list, nullptr) << "the log list was not released";
-        EXPECT_TRUE(PortFree(sim.PortPath()));
-        QApplication::processEvents();
-        EXPECT_TRUE(answers.Seen().isEmpty());
+        if (c.stop == kClose) {
+            // At 11,520 bytes/s the 900th line of 61 bytes comes 4.8 s after the command.
+            const auto read = sim.Commands().back().arrived;
+            EXPECT_TRUE(c.maximum < 2 || before - read > milliseconds(4000)) << "a step a line";
+            w.close();
+            EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+            EXPECT_EQ(TThread::RunningCount(), 0);
+            EXPECT_EQ(list, nullptr) << "the log list was not released";
+            EXPECT_TRUE(PortFree(sim.PortPath()));
+            QApplication::processEvents();
+            EXPECT_TRUE(answers.Seen().isEmpty());
+            continue;
+        }
+        QTest::keyClick(&w, Qt::Key_Escape);  // returns when the question is answered
+        ASSERT_TRUE(WaitIdle(milliseconds(20000)));
+        EXPECT_TRUE(c.stop == kNo || std::chrono::steady_clock::now() - before < std::chrono::seconds(3));
+        EXPECT_EQ(answers.Seen().size(), c.upload && c.stop == kYes ? 2 : 1) << answers.Seen().join("|").toStdString();
+        const bool logs = c.upload || c.stop == kNo;
+        EXPECT_EQ(Usable(), (std::vector<bool>{true, true, logs, logs, true, true, true}));
+        EXPECT_EQ(sim.Logs().size(), 1u);
+        EXPECT_FALSE(w.ProgressBar1->isTextVisible());
+        EXPECT_EQ(w.ComboBox2->count(), logs ? 1 : 0);
+        EXPECT_TRUE(!c.upload || c.stop != kNo || w.RichEdit1->LineCount() == 400u) << "a No stopped the upload";
+        if (c.upload && c.stop == kYes) {
+            EXPECT_EQ(offered.toStdString(), "2021_02_01_08_30_00-incomplete.log");
+            EXPECT_TRUE(answers.Seen().value(1).contains("stopped")) << answers.Seen().join("|").toStdString();
+            QFile saved(path);
+            EXPECT_TRUE(saved.open(QIODevice::ReadOnly) && w.RichEdit1->LineCount() > 0 &&
+                        saved.readAll().count("\r\n") == static_cast<qsizetype>(w.RichEdit1->LineCount()));
+        }
     }
 }
 
@@ -447,75 +494,4 @@ TEST_F(RunTest, DeleteAsksThenDeletesAndListsAgain) {
     EXPECT_TRUE(std::any_of(ticks.begin(), ticks.end(), [&](auto t) {
         return t > del - milliseconds(400) && t < del - milliseconds(100);  // within the pause
     })) << "the window stood still during the pause before the delete";
-}
-
-// Esc during a listing or an upload asks first (No by default). Yes ends the
-// run on the path closing takes: the lines that came are offered under the
-// "-incomplete" name, the controls come back, and the log stays on the logger.
-// While a log comes, the bar tells the lines so far and the time left.
-TEST_F(RunTest, EscStopsAListingOrAnUploadWhenThePersonSaysYes) {
-    const struct {
-        const char* what;
-        bool upload;
-        bool yes;
-    } cases[] = {
-        {"a listing, No", false, false},
-        {"a listing, Yes", false, true},
-        {"an upload, No", true, false},
-        {"an upload, Yes", true, true},
-    };
-    const QString path = dir_.filePath("stopped.log");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        // At 11,520 bytes/s the 400 lines of 61 bytes take about 2 s.
-        Simulator sim({WholeLog(Lines(400, std::string(60, 'q')))});
-        TForm1& w = Listed(sim);
-        Behaviour b;
-        b.paced = true;
-        b.endless_reply = c.yes;  // a stopped upload would not end by itself
-        b.list_delay = milliseconds(c.yes ? 60000 : 1000);
-        sim.SetBehaviour(b);
-        sim.ClearCommands();
-        ModalAnswers answers;
-        answers.Add(ModalAnswers::On<QMessageBox>([&](QMessageBox* box) {
-            EXPECT_EQ(box->text(), QStringLiteral("Stop the upload?"));
-            (c.yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return));
-        }));
-        QString offered;
-        if (c.upload && c.yes) {
-            answers.Add(ModalAnswers::ClickOk());  // the stop told
-            answers.Add(ModalAnswers::On<QFileDialog>([&](QFileDialog* d) {
-                offered = d->selectedFiles().value(0).section('/', -1);
-                ModalAnswers::Save(path)(d);
-            }));
-        }
-        QTest::mouseClick(c.upload ? w.Button3 : w.Button2, Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return sim.Commands().size() >= 3; }));
-        if (c.upload) {
-            const auto told = [&] { return w.ProgressBar1->text().contains(QStringLiteral(" of 400 lines, about ")); };
-            ASSERT_TRUE(WaitFor(told)) << w.ProgressBar1->text().toStdString();
-            EXPECT_TRUE(w.ProgressBar1->text().endsWith(QStringLiteral(" s left")));
-        }
-        QTest::keyClick(&w, Qt::Key_Escape);  // returns when the question is answered
-        const auto asked = std::chrono::steady_clock::now();
-        ASSERT_TRUE(WaitIdle(milliseconds(20000)));
-        EXPECT_TRUE(!c.yes || std::chrono::steady_clock::now() - asked < std::chrono::seconds(2)) << "not at once";
-        EXPECT_EQ(answers.Seen().size(), c.upload && c.yes ? 2 : 1) << answers.Seen().join("|").toStdString();
-        EXPECT_EQ(Usable(), (std::vector<bool>{true, true, c.upload || !c.yes, c.upload || !c.yes, true, true, true}));
-        EXPECT_EQ(sim.Logs().size(), 1u);
-        EXPECT_FALSE(w.ProgressBar1->isTextVisible());
-        if (c.upload && c.yes) {
-            EXPECT_EQ(offered.toStdString(), "2021_02_01_08_30_00-incomplete.log");
-            EXPECT_TRUE(answers.Seen().value(1).contains("stopped")) << answers.Seen().join("|").toStdString();
-            QFile saved(path);
-            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-            const QByteArray bytes = saved.readAll();
-            EXPECT_EQ(bytes.count("\r\n"), static_cast<qsizetype>(w.RichEdit1->LineCount()));
-            EXPECT_GT(w.RichEdit1->LineCount(), 0u);
-        } else if (c.upload) {
-            EXPECT_EQ(w.RichEdit1->LineCount(), 400u) << "a No stopped the upload";
-        } else {
-            EXPECT_EQ(w.ComboBox2->count(), c.yes ? 0 : 1);
-        }
-    }
 }
