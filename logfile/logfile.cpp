@@ -146,15 +146,28 @@ bool SameLogFile(const QString& path, const LineSource& lines, QString* error) {
 
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error) {
     // A file refused leaves `lines` as they were.
-    std::vector<std::string> read;
-    if (!ReadLogFileLines(
-            path, [&read](std::string_view line) { read.emplace_back(line); }, error))
-        return false;
-    *lines = std::move(read);
+    QByteArray data;
+    if (!ReadLogFileText(path, &data, error)) return false;
+    lines->clear();
+    ForEachLine(data, [&](qsizetype from, qsizetype size) {
+        lines->emplace_back(data.constData() + from, static_cast<std::size_t>(size));
+    });
     return true;
 }
 
-bool ReadLogFileLines(const QString& path, const std::function<void(std::string_view)>& line, QString* error) {
+void ForEachLine(const QByteArray& data, const std::function<void(qsizetype from, qsizetype size)>& line) {
+    qsizetype from = 0;
+    while (from < data.size()) {
+        qsizetype end = data.indexOf('\n', from);
+        if (end < 0) end = data.size();
+        qsizetype stop = end;
+        if (stop > from && data[stop - 1] == '\r') --stop;
+        line(from, stop - from);
+        from = end + 1;
+    }
+}
+
+bool ReadLogFileText(const QString& path, QByteArray* text, QString* error) {
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("The file does not exist.");
@@ -169,24 +182,27 @@ bool ReadLogFileLines(const QString& path, const std::function<void(std::string_
     }
 
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
         return false;
     }
-    // Read at most one byte past the bound, so a file that grows while it is
-    // read is still refused instead of filling the memory.
-    QByteArray data;
-    data.reserve(static_cast<qsizetype>(info.size()));
+    // Read straight into one buffer of the file's size, and at most one byte
+    // past the bound, so that a file that grows while it is read is still
+    // refused instead of filling the memory.
+    QByteArray data(static_cast<qsizetype>(info.size()) + 1, Qt::Uninitialized);
+    qint64 got = 0;
     constexpr qint64 kPiece = 1 << 20;
-    while (data.size() <= kMaxLogFileBytes) {
-        const QByteArray piece = file.read(std::min(kPiece, kMaxLogFileBytes + 1 - data.size()));
-        if (file.error() != QFileDevice::NoError) {
+    while (got <= kMaxLogFileBytes) {
+        if (got == data.size()) data.resize(static_cast<qsizetype>(std::min(got + kPiece, kMaxLogFileBytes + 1)));
+        const qint64 n = file.read(data.data() + got, data.size() - got);
+        if (n < 0) {
             *error = file.errorString();
             return false;
         }
-        if (piece.isEmpty()) break;
-        data.append(piece);
+        if (n == 0) break;
+        got += n;
     }
+    data.truncate(static_cast<qsizetype>(got));
     if (data.size() > kMaxLogFileBytes) {
         *error = tooLarge;
         return false;
@@ -201,15 +217,6 @@ bool ReadLogFileLines(const QString& path, const std::function<void(std::string_
         return false;
     }
 
-    qsizetype from = 0;
-    while (from < data.size()) {
-        qsizetype end = data.indexOf('\n', from);
-        const bool last = end < 0;
-        if (last) end = data.size();
-        qsizetype stop = end;
-        if (stop > from && data[stop - 1] == '\r') --stop;
-        line(std::string_view(data.constData() + from, static_cast<std::size_t>(stop - from)));
-        from = end + 1;
-    }
+    *text = std::move(data);
     return true;
 }

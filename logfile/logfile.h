@@ -2,6 +2,7 @@
 // line pulls.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -51,6 +52,8 @@ bool SameLogFile(const QString& path, const LineSource& lines, QString* error);
 // opened, so the call cannot block. Returns false with the reason in *error
 // when the file is refused or cannot be read.
 bool ReadLogFile(const QString& path, std::vector<std::string>* lines, QString* error);
-// As ReadLogFile, handing each line in turn to `line` instead of keeping
-// them; only once the whole file is read and found a log file's size.
-bool ReadLogFileLines(const QString& path, const std::function<void(std::string_view)>& line, QString* error);
+// Reads a .log file's bytes whole, refusing what ReadLogFile refuses.
+bool ReadLogFileText(const QString& path, QByteArray* text, QString* error);
+// The lines of a .log file's bytes as ReadLogFile splits them (at LF, a CR
+// before it dropped): where each begins and how many bytes it has.
+void ForEachLine(const QByteArray& text, const std::function<void(qsizetype from, qsizetype size)>& line);

@@ -196,7 +196,8 @@ Listing ListLogs(const std::string& port, const Pause& pause) {
 
 long ExpectedLines(const fatdss_t& log) { return duration_known(log) ? LinesOf(log.dur) : 0; }
 
-LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause) {
+LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause,
+                const std::function<void(const std::string&)>& line) {
     LogRead r;
     const long expected = ExpectedLines(log);
     bool unended = false;
@@ -205,14 +206,17 @@ LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& pr
         talk.Wait(100);
         if (talk.Preamble()) {
             std::size_t bytes = 0;
+            // Called before line `lines` is added: the one before it is complete.
             const auto shown = [&](int lines) {
                 if (lines > 0) bytes += r.lines.Get(lines - 1).size() + 1;
+                if (lines > 0 && line) line(r.lines.Get(lines - 1));
                 if (progress) progress(lines, bytes);
             };
             // Without a duration to count from, every pause is waited out.
             const long patient = expected > 0 ? expected : std::numeric_limits<long>::max();
             talk.Command(slt_cmd("fs read " + log.name + "\r", r.lines, 1, shown, patient));
             unended = LastExchange().unended;
+            if (line && r.lines.Count() > 0) line(r.lines.Get(r.lines.Count() - 1));
             if (r.lines.Count() < patient || unended) talk.MakeSureQuiet();
         }
     }

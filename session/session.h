@@ -133,7 +133,10 @@ long ExpectedLines(const fatdss_t& log);
 // come, a pause is waited out for 3 s (kLongSilence); after them the reply
 // ends on kEndSilence: a log of the expected length ends as quickly as ever.
 // Done only as the rule above says.
-LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause = {});
+// `line`, when given, gets each line of the reply once, in order, as it
+// comes (the window packs them meanwhile).
+LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause = {},
+                const std::function<void(const std::string&)>& line = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1, its answer waited for up to
 // kLateAnswer) 500 ms after the preamble.

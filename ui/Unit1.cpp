@@ -518,14 +518,12 @@ void TForm1::Button5Click() {
     if (!QFileInfo::exists(path)) return;
 
     // Read first, then replace: a file that cannot be read leaves the view as it was.
-    auto lines = std::make_shared<PackedLines>();
-    lines->Reserve(static_cast<std::size_t>(QFileInfo(path).size()), 0);
+    QByteArray text;
     QString error;
-    if (!ReadLogFileLines(
-            path, [&](std::string_view line) { lines->Append(line); }, &error)) {
+    if (!ReadLogFileText(path, &text, &error)) {
         ShowError(QStringLiteral("View Log"),
                   QStringLiteral("The file \"%1\" could not be read:\n%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
-    RichEdit1->SetLines(std::move(lines));
+    RichEdit1->SetLines(std::make_shared<const PackedLines>(PackedLines::FromFileText(std::move(text))));
 }

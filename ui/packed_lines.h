@@ -2,6 +2,8 @@
 // where each begins, about the log's bytes and 8 more a line.
 #pragma once
 
+#include <QByteArray>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -16,18 +18,23 @@ public:
     // Room for `bytes` bytes of lines, and `lines` lines.
     void Reserve(std::size_t bytes, std::size_t lines);
     void Append(std::string_view line);
+    // The lines of a .log file's bytes (logfile's ForEachLine), packed in
+    // the same buffer: the line ends are taken out where they stand.
+    static PackedLines FromFileText(QByteArray text);
 
     std::size_t size() const { return starts_.empty() ? 0 : starts_.size() - 1; }
     std::string_view operator[](std::size_t i) const {
-        return std::string_view(bytes_).substr(starts_[i], starts_[i + 1] - starts_[i]);
+        return std::string_view(bytes_.constData() + starts_[i], starts_[i + 1] - starts_[i]);
     }
     // The line with the most bytes (0 when there is none).
     std::size_t Longest() const { return longest_; }
     // The memory the lines take.
-    std::size_t Footprint() const { return bytes_.capacity() + starts_.capacity() * sizeof(std::size_t); }
+    std::size_t Footprint() const {
+        return static_cast<std::size_t>(bytes_.capacity()) + starts_.capacity() * sizeof(std::size_t);
+    }
 
 private:
-    std::string bytes_;
+    QByteArray bytes_;
     std::vector<std::size_t> starts_;  // line i is [starts_[i], starts_[i + 1])
     std::size_t longest_ = 0;
 };

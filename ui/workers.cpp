@@ -290,21 +290,26 @@ void TUploadLogThread::Execute() {
             Synchronize(&TUploadLogThread::ProgressBar1Max);
 
             started_ = std::chrono::steady_clock::now();
+            // The lines are packed for the view as they come, so that the
+            // view has them as soon as the reply ends.
+            auto packing = std::make_shared<PackedLines>();
             LogRead r = ReadLog(
-                port_, log_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses());
+                port_, log_, [this](int position, std::size_t) { QueueProgress(position); }, Pauses(),
+                [&packing](const std::string& line) { packing->Append(line); });
             const Outcome o = r.outcome;
             if (o.kind == Ending::PortNotOpened) {
                 Report(WindowText(o, Job::kUpload, port_));
                 Synchronize(&TUploadLogThread::ButtonsTrue);
                 return;
             }
-            // Packed here, and the lines as read given up: the window
-            // takes them whole, and holds them once.
-            lines_ = std::make_shared<const PackedLines>(r.lines.Take());
             if (Checkpoint) Checkpoint("uploaded");
+            lines_ = std::move(packing);
 
             Synchronize(&TUploadLogThread::RichEdit1Add);
             if (Checkpoint) Checkpoint("shown");
+            // The view and the save share the packed lines; the lines as
+            // read are given up.
+            r.lines.Take();
 
             // Only lines are ever offered for saving; a broken or stopped
             // reply under a name that says it is incomplete.
