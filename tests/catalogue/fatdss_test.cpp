@@ -13,8 +13,6 @@ std::uint32_t dos(unsigned year, unsigned month, unsigned day, unsigned hour, un
     return ((year - 1980U) << 25) | (month << 21) | (day << 16) | (hour << 11) | (min << 5) | half_seconds;
 }
 
-std::string line_of(std::uint32_t start, std::uint32_t stop) { return code_of(start) + " " + code_of(stop); }
-
 fatdss_t decode(const std::string& line) {
     fatdss_t e;
     xfnd(line, &e);
@@ -44,7 +42,7 @@ TEST(Decode, DatesSecondsCorrectionsAndDurations) {
         {dos(2017, 6, 15, 10, 0, 0), dos(2017, 6, 15, 10, 60, 0), "10:00:00 10:60:00 0h 0m 0s"},
     };
     for (const auto& [start, stop, text] : cases) {
-        const fatdss_t d = decode(line_of(start, stop));
+        const fatdss_t d = decode(code_of(start) + " " + code_of(stop));
         EXPECT_EQ(label_text(d.start).substr(11) + " " + label_text(d.stop).substr(11) + " " + duration_text(d), text);
     }
 }

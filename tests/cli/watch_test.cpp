@@ -66,8 +66,7 @@ public:
             EXPECT_FALSE(o.isEmpty()) << "not a JSON object: " << line;
             Event e;
             for (auto it = o.begin(); it != o.end(); ++it)
-                e[it.key().toStdString()] =
-                    it->isString() ? it->toString().toStdString() : QString::number(it->toInteger()).toStdString();
+                e[it.key().toStdString()] = it->toVariant().toString().toStdString();
             if (serial.empty() || (e["serial"] == serial && e["event"] == event)) found.push_back(e);
         }
         return found;
@@ -102,10 +101,11 @@ void Plug(const fs::path& reg, const std::vector<std::pair<const krx3sim::Simula
 std::string FileOf(const krx3sim::Log& log) { return file_name(fatdt_of(code_value(log.start_code))); }
 
 struct Folder {
-    Folder() { fs::create_directories(path / "to"); }
+    Folder() { fs::create_directories(to); }
     ~Folder() { fs::remove_all(path); }
     // A name beyond ASCII: JSON must give the path back as it is.
-    const fs::path path = fs::temp_directory_path() / ("krx3-watch-Messdaten-\xC3\xA9-" + std::to_string(::getpid()));
+    const fs::path path = fs::temp_directory_path() / ("krx3-watch-Messdaten-\xC3\xA9-" + std::to_string(::getpid())),
+                   reg = path / "ports.reg", to = path / "to";
 };
 
 // What only the program does with the watch's events (its rules are the
@@ -113,31 +113,30 @@ struct Folder {
 // as it is; a failed scan told without an adapter; and after Ctrl-C the exit
 // status 1, as something failed.
 TEST(Krx3Watch, TellsEachEventAsAJsonLineAndEndsWith1AfterAFailure) {
-    Folder f;
-    const fs::path reg = f.path / "ports.reg", to = f.path / "to";
+    const Folder f;
     krx3sim::Simulator a(krx3sim::SampleLogs(2, 20)), held(krx3sim::SampleLogs(1, 20)), gap(krx3sim::SampleLogs(1, 20));
     krx3sim::Behaviour pauses;  // inside its log, for longer than the patience
     pauses.pause_before_line = 10;
     pauses.line_pause = std::chrono::milliseconds(4000);
     gap.SetBehaviour(pauses);
     const std::vector<krx3sim::Log> logs = a.Logs();
-    fs::create_directories(to / "SERIALA");
-    std::ofstream(to / "SERIALA" / FileOf(logs[1])) << "other\r\n";
-    ASSERT_TRUE(WriteWhole(reg.string(), "not an export\n"));
-    Watching w(f.path, reg, "--delete-verified --to " + to.string());
+    fs::create_directories(f.to / "SERIALA");
+    std::ofstream(f.to / "SERIALA" / FileOf(logs[1])) << "other\r\n";
+    ASSERT_TRUE(WriteWhole(f.reg.string(), "not an export\n"));
+    Watching w(f.path, f.reg, "--delete-verified --to " + f.to.string());
     ASSERT_TRUE(Within([&] { return !w.Told().empty(); }));
     Event e = w.Told()[0];
     EXPECT_TRUE(e["event"] == "failed" && !e.count("serial"));
     EXPECT_EQ(e["reason"].find("The serial ports could not be read"), 0u);
     const com_handle_t holder = serial_os::Open(held.PortPath(), nullptr);
     ASSERT_NE(holder, INVALID_COM_HANDLE);
-    Plug(reg, {{&a, "SERIALA"}, {&held, "HELD"}, {&gap, "GAP"}});
+    Plug(f.reg, {{&a, "SERIALA"}, {&held, "HELD"}, {&gap, "GAP"}});
     ASSERT_TRUE(w.Has("SERIALA", "done") && w.Has("HELD", "done") && w.Has("GAP", "done"));
     serial_os::Close(holder);
-    EXPECT_EQ(w.Told("SERIALA", "connected").at(0)["folder"], (to / "SERIALA").string());
+    EXPECT_EQ(w.Told("SERIALA", "connected").at(0)["folder"], (f.to / "SERIALA").string());
     e = w.Told("SERIALA", "pulled").at(0);
     EXPECT_EQ(e["name"] + " " + e["file"] + " " + e["lines"],
-              logs[0].start_code + " " + (to / "SERIALA" / FileOf(logs[0])).string() + " 20");
+              logs[0].start_code + " " + (f.to / "SERIALA" / FileOf(logs[0])).string() + " 20");
     EXPECT_EQ(w.Told("SERIALA", "deleted").at(0)["name"], logs[0].start_code);
     e = w.Told("SERIALA", "failed").at(0);
     EXPECT_EQ(e["name"], logs[1].start_code);
@@ -155,19 +154,18 @@ TEST(Krx3Watch, TellsEachEventAsAJsonLineAndEndsWith1AfterAFailure) {
 // Ctrl-C in the middle of a log: the watch ends at once, keeps nothing of
 // the log, and ends with 0 as nothing had failed.
 TEST(Krx3Watch, InterruptDuringATransferKeepsNothing) {
-    Folder f;
-    const fs::path reg = f.path / "ports.reg", to = f.path / "to";
+    const Folder f;
     krx3sim::Simulator slow(krx3sim::SampleLogs(1, 5000));
     krx3sim::Behaviour paced;
     paced.paced = true;
     slow.SetBehaviour(paced);
-    Plug(reg, {{&slow, "SLOW"}});
-    Watching w(f.path, reg, "--to " + to.string());
+    Plug(f.reg, {{&slow, "SLOW"}});
+    Watching w(f.path, f.reg, "--to " + f.to.string());
     ASSERT_TRUE(w.Has("SLOW", "connected"));
     ASSERT_TRUE(slow.WaitForCommands(6, std::chrono::seconds(60)));  // two preambles, the listing and the read
     EXPECT_EQ(slow.Commands().back().text.rfind("fs read", 0), 0u);
     EXPECT_EQ(w.Stop(), 0);
-    EXPECT_TRUE(fs::is_empty(to / "SLOW")) << "a log or a temporary file was left";
+    EXPECT_TRUE(fs::is_empty(f.to / "SLOW")) << "a log or a temporary file was left";
     EXPECT_TRUE(w.Told("SLOW", "pulled").empty());
 }
 

@@ -29,17 +29,17 @@ TEST(OpenCom, SetsUpTheDeviceLineHoldsItAloneAndKeepsTheReasonItFailed) {
     SystemError error;
     EXPECT_TRUE(serial_os::Open(sim.PortPath(), &error) == INVALID_COM_HANDLE && error.code == EBUSY) << error.code;
     ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
+    // A failed open closes the connection, and keeps the reason.
     EXPECT_EQ(OpenCom(MissingPort()), 0);
+    EXPECT_TRUE(OpenComError().code == ENOENT && OpenComError().text == "No such file or directory");
     const com_handle_t h = serial_os::Open(sim.PortPath(), &error);
     EXPECT_NE(h, INVALID_COM_HANDLE) << "the connection leaked: " << error.text;
     serial_os::Close(h);
     ASSERT_NE(OpenCom(sim.PortPath()), 0) << OpenComError().text;
     EXPECT_EQ(CloseCom(), 1);
     EXPECT_EQ(CloseCom(), 0);
-    // The reason a port failed to open. A bare name is looked for in /dev:
-    // /dev/null opens, then refuses to be a terminal.
-    EXPECT_EQ(OpenCom(MissingPort()), 0);
-    EXPECT_TRUE(OpenComError().code == ENOENT && OpenComError().text == "No such file or directory");
+    // A bare name is looked for in /dev: /dev/null opens, then refuses to be
+    // a terminal.
     EXPECT_EQ(OpenCom("null"), 0);
     EXPECT_TRUE(OpenComError().code == ENOTTY && OpenComError().text == "Inappropriate ioctl for device");
 }

@@ -97,13 +97,12 @@ TEST(LogFile, WritesEveryByteOrNothingAndANewFileReplacesNone) {
     EXPECT_EQ(Contents(path), Bytes(lines));
     // A file that appears at the name at the last moment, after the check
     // and before the move, stays as it was: the move itself never replaces.
-    const QString late = dir.filePath("late.log");
     const QByteArray theirs("another program's\r\n");
     g_before_move = [&theirs](const QString& to) { Make(to, theirs, theirs.size()); };
-    const std::string reason = WriteNewLogFile(late, lines, &existed);
+    const std::string reason = WriteNewLogFile(dir.filePath("late.log"), lines, &existed);
     g_before_move = nullptr;
     EXPECT_TRUE(!reason.empty() && existed) << reason;
-    EXPECT_EQ(Contents(late), theirs);
+    EXPECT_EQ(Contents(dir.filePath("late.log")), theirs);
     EXPECT_EQ(Entries(dir.path()).join(" "), "a.log ballast dir late.log new.log") << "a temporary file was left";
     QString error = "stale";
     EXPECT_TRUE(SameLogFile(path, lines, &error) && error.isEmpty());

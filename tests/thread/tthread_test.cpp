@@ -124,14 +124,13 @@ TEST_F(ThreadTest, AStepThatCannotRunIsNeverRun) {
 TEST_F(ThreadTest, TerminateAllWakesEverySleeper) {
     constexpr int kWorkers = 8;
     std::vector<std::future<std::string>> ends;
-    for (int i = 0; i < kWorkers; ++i) {
+    for (int i = 0; i < kWorkers; ++i)
         ends.push_back(Worker::Start([&](Worker& w) {
             w.Sleep(1);
             w.Synchronize([] {});
             EXPECT_THROW(w.Sleep(kDay), EThreadTerminated);
             w.Sleep(kDay);
         }));
-    }
     for (int i = 0; i < kWorkers; ++i) ASSERT_TRUE(ui.Next());
     EXPECT_EQ(TThread::RunningCount(), kWorkers);
     EXPECT_FALSE(TThread::WaitForAll(1ms));
