@@ -29,9 +29,15 @@ int tellListing(const Listing& l, const std::string& port) {
     return status;
 }
 
+// list, pull and delete talk to one device, one conversation after another.
+Connection& deviceLine() {
+    static Connection line;
+    return line;
+}
+
 Listed listDevice(const std::string& port) {
     Listed out;
-    out.listing = ListLogs(port);
+    out.listing = ListLogs(deviceLine(), port);
     out.status = tellListing(out.listing, port);
     return out;
 }
@@ -116,7 +122,7 @@ std::vector<fatdss_t> wantedLogs(const Options& o, const Listing& listing, const
 // the command, else kDone.
 int pullOne(const Options& o, const std::string& port, const fatdss_t& e, const QString& dir, PullResults* r) {
     TransferLine line(e.name, static_cast<std::uint32_t>(ExpectedLines(e)));
-    const Pull p = PullLog(port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
+    const Pull p = PullLog(deviceLine(), port, e, dir, [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
     line.Clear();
     const int status = TellOutcome(p.read.outcome, port, Asked{Asked::kRead, e.name}, p.read.lines.Count());
     if (fatal(status)) return status;
@@ -181,7 +187,7 @@ int deleteCommand(const Options& o, const std::string& port) {
     for (const std::string& name : o.names) {
         const fatdss_t* e = l.listing.Find(name);
         TransferLine line(name, e ? static_cast<std::uint32_t>(ExpectedLines(*e)) : 0);
-        const VerifiedDelete d = DeleteVerified(port, l.listing, name, FromLocal(o.saved_in),
+        const VerifiedDelete d = DeleteVerified(deviceLine(), port, l.listing, name, FromLocal(o.saved_in),
                                                 [&](int lines, std::size_t bytes) { line.Show(lines, bytes); });
         line.Clear();
         const std::string path = Native(d.copy);

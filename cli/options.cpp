@@ -7,7 +7,7 @@ const char kHelp[] =
     "       krx3 list   [--port P] [--json]\n"
     "       krx3 pull   [--port P] [--to DIR] [--by-serial] [--json] (--new | NAME...)\n"
     "       krx3 delete [--port P] --saved-in DIR NAME...\n"
-    "       krx3 watch  --to DIR [--delete-verified] [--json]\n"
+    "       krx3 watch  --to DIR [--delete-verified] [--parallel N] [--json]\n"
     "       krx3 --help | --version\n"
     "\n"
     "Offloads the logs of a KRX3 data logger attached through its USB serial adapter.\n"
@@ -36,20 +36,24 @@ const char kHelp[] =
     "               delete does; a log not proven whole is never deleted. Then a line\n"
     "               says it is done and the adapter may be unplugged; nothing more is\n"
     "               sent to it until it is plugged in again.\n"
-    "               Several adapters are served one after another. Runs until Ctrl-C,\n"
-    "               which abandons a transfer and keeps nothing of it.\n"
+    "               Every adapter is served at once, each on its own line (--parallel N:\n"
+    "               at most N at once, the others when one is done); one that fails\n"
+    "               holds up no other. Runs until Ctrl-C, which abandons every transfer\n"
+    "               and keeps nothing of them.\n"
     "\n"
     "  --port P     the serial port (COM3, ttyUSB0, /dev/ttyUSB0); without it the port\n"
     "               the scan finds first\n"
     "  --to DIR     the folder the logs go to; made when it is missing and its parent\n"
     "               exists\n"
     "  --by-serial  pull into DIR/SERIAL, as watch does\n"
+    "  --parallel N watch: serve at most N adapters at once (default: all)\n"
     "  --json       results as JSON; for watch one object per line with an \"event\"\n"
     "               (connected, pulled, not_proven_whole, already_there, deleted, failed,\n"
-    "               done, disconnected)\n"
+    "               done, disconnected), each with the adapter's serial number\n"
     "\n"
     "Results go to standard output, messages to standard error. While a log transfers\n"
-    "and standard error is a terminal, one line there shows the progress.\n"
+    "and standard error is a terminal, one line there shows the progress (watch: one\n"
+    "line per logger).\n"
     "\n"
     "Exit status:\n"
     "  0  everything asked was done\n"
@@ -108,6 +112,11 @@ int parse(int argc, char** argv, Options* o) {
             o->by_serial = true;
         } else if (a == "--delete-verified" && o->command == "watch") {
             o->delete_verified = true;
+        } else if (a == "--parallel" && o->command == "watch") {
+            std::string n;
+            const bool digits = take(&n) && n.size() <= 4 && n.find_first_not_of("0123456789") == std::string::npos;
+            o->parallel = digits ? std::stoi(n) : 0;
+            if (o->parallel < 1) return usage("option --parallel needs a number of adapters, 1 or more.");
         } else if (a == "--new" && o->command == "pull") {
             o->all_new = true;
         } else if (a.rfind("-", 0) == 0) {

@@ -18,6 +18,7 @@ struct Options {
     bool all_new = false;
     bool by_serial = false;        // pull: into TO/SERIAL
     bool delete_verified = false;  // watch
+    int parallel = 0;              // watch: adapters served at once (0: all)
     std::string serial;            // the adapter's serial number, for --by-serial
     std::vector<std::string> names;
 };

@@ -57,3 +57,49 @@ void TransferLine::Clear() {
     std::fflush(stderr);
     width_ = 0;
 }
+
+ProgressBoard::ProgressBoard() : on_(StderrIsTerminal()), moves_(on_ && StderrMovesCursor()) {}
+
+void ProgressBoard::Set(const std::string& key, const std::string& text) {
+    const auto it = std::find_if(lines_.begin(), lines_.end(), [&](const auto& l) { return l.first == key; });
+    if (it == lines_.end())
+        lines_.emplace_back(key, text);
+    else
+        it->second = text;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - shown_ < std::chrono::milliseconds(200)) return;
+    shown_ = now;
+    Draw();
+}
+
+void ProgressBoard::Remove(const std::string& key) {
+    lines_.erase(std::remove_if(lines_.begin(), lines_.end(), [&](const auto& l) { return l.first == key; }),
+                 lines_.end());
+}
+
+void ProgressBoard::Erase() {
+    if (!on_ || drawn_ == 0) return;
+    if (moves_)
+        std::fprintf(stderr, "\x1b[%zuF\x1b[J", drawn_);  // up to the first line, and clear below
+    else
+        std::fprintf(stderr, "\r%s\r", std::string(drawn_, ' ').c_str());
+    std::fflush(stderr);
+    drawn_ = 0;
+}
+
+void ProgressBoard::Draw() {
+    if (!on_) return;
+    Erase();
+    // A line longer than the terminal would wrap and leave a piece behind.
+    constexpr std::size_t kWidth = 79;
+    if (moves_) {
+        for (const auto& [key, text] : lines_)
+            std::fprintf(stderr, "%s\n", (key + "  " + text).substr(0, kWidth).c_str());
+        drawn_ = lines_.size();
+    } else if (!lines_.empty()) {
+        const std::string line = (lines_.back().first + "  " + lines_.back().second).substr(0, kWidth);
+        std::fprintf(stderr, "%s", line.c_str());
+        drawn_ = line.size();
+    }
+    std::fflush(stderr);
+}

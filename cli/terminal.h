@@ -1,4 +1,5 @@
-// The console: the progress line of a transfer on standard error, and Ctrl-C.
+// The console: the progress line of a transfer on standard error, the lines
+// of several transfers at once, and Ctrl-C.
 #pragma once
 
 #include <atomic>
@@ -6,9 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // True when standard error is a terminal.
 bool StderrIsTerminal();
+// True when standard error is a terminal that takes the cursor-movement
+// sequences (on Windows: the console was switched to them).
+bool StderrMovesCursor();
 
 // One line on standard error, rewritten in place while a log transfers:
 // lines, bytes, rate and the time left. Shows nothing when standard error
@@ -34,6 +40,32 @@ private:
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point shown_{};
     std::size_t width_ = 0;
+};
+
+// Lines on standard error, one per logger, rewritten in place while several
+// transfers run at once; shown only on a terminal that moves the cursor,
+// otherwise only the line last set is shown, as TransferLine does. Not
+// thread-safe: its caller calls it one thread at a time.
+class ProgressBoard {
+public:
+    ProgressBoard();
+    ~ProgressBoard() { Erase(); }
+    ProgressBoard(const ProgressBoard&) = delete;
+    ProgressBoard& operator=(const ProgressBoard&) = delete;
+    // Sets the line of `key` (a new key's line goes below the others); the
+    // lines are drawn again at most five times a second.
+    void Set(const std::string& key, const std::string& text);
+    void Remove(const std::string& key);
+    // Takes the lines off the screen, before other output; the next Set
+    // draws them again.
+    void Erase();
+
+private:
+    void Draw();
+    bool on_, moves_;
+    std::vector<std::pair<std::string, std::string>> lines_;
+    std::size_t drawn_ = 0;  // lines on the screen (moves_), or the width of the one line
+    std::chrono::steady_clock::time_point shown_{};
 };
 
 // From now on Ctrl-C (on POSIX also SIGTERM and SIGHUP; on Windows also

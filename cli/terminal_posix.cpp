@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +20,11 @@ void onInterrupt(int) {
 }  // namespace
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+bool StderrMovesCursor() {
+    const char* term = std::getenv("TERM");
+    return StderrIsTerminal() && term && *term && std::strcmp(term, "dumb") != 0;
+}
 
 void StopOnInterrupt(std::atomic<bool>* flag) {
     g_interrupted = flag;

@@ -6,7 +6,8 @@
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
+#include <map>
+#include <utility>
 
 #include "commands.h"
 #include "present.h"
@@ -148,24 +149,36 @@ int watchCommand(const Options& o) {
     static std::atomic<bool> stop{false};
     StopOnInterrupt(&stop);
 
-    std::unique_ptr<TransferLine> line;
-    std::string line_of;
+    // The loggers being served, each on its line: its key, the log on it
+    // and when that log began.
+    ProgressBoard board;
+    std::map<std::string, std::pair<std::string, std::chrono::steady_clock::time_point>> reading;
+    const auto key = [](const Adapter& a) { return a.serial.empty() ? a.port : a.serial; };
     WatchOptions options;
     options.dir = FromLocal(o.to);
     options.delete_verified = o.delete_verified;
+    options.parallel = o.parallel;
+    // The watch calls these one at a time, from the threads that serve.
     Watch watch(
         options, [] { return ScanMachinePorts(); },
         [&](const WatchEvent& e) {
-            line.reset();
+            board.Erase();
+            if (e.log || e.kind == Kind::Done) {
+                board.Remove(key(e.adapter));
+                reading.erase(key(e.adapter));
+            }
             (o.json ? printJson : printText)(e);
             std::fflush(stdout);
         },
-        [&](const fatdss_t& log, int lines, std::size_t bytes) {
-            if (!line || line_of != log.name) {
-                line = std::make_unique<TransferLine>(log.name, ExpectedLines(log));
-                line_of = log.name;
+        [&](const Adapter& a, const fatdss_t& log, int lines, std::size_t bytes) {
+            auto& [name, began] = reading[key(a)];
+            if (name != log.name) {
+                name = log.name;
+                began = std::chrono::steady_clock::now();
             }
-            line->Show(lines, bytes);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+            board.Set(key(a), TransferLine::Text(log.name, lines, bytes, seconds,
+                                                 static_cast<std::uint32_t>(ExpectedLines(log))));
         });
     if (!o.json) {
         std::printf("%s  watching for the logger's adapters; logs go to %s/SERIAL. Ctrl-C ends.\n",
@@ -173,6 +186,6 @@ int watchCommand(const Options& o) {
         std::fflush(stdout);
     }
     watch.Run(stop);
-    line.reset();
+    board.Erase();
     return watch.AnyFailed() ? kFailed : kDone;
 }

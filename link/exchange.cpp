@@ -141,7 +141,8 @@ ExchangeEnd receive(com_handle_t h, int budget, const Limits& lim, ExchangeStats
 // Runs one exchange: the drain, the command, the reply. What it did is kept
 // for LastExchange().
 template <class OnLine>
-ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::string& partial, OnLine&& on_line) {
+ExchangeEnd run(const Connection& line, const std::string& cmd, int budget, const Limits& lim, std::string& partial,
+                OnLine&& on_line) {
     ExchangeStats stats;
     stats.written = stats.last_byte = Clock::now();
     struct Finish {
@@ -149,7 +150,7 @@ ExchangeEnd run(const std::string& cmd, int budget, const Limits& lim, std::stri
         ~Finish() { t_last = {s.sent, s.bytes, s.drained, s.written, s.last_byte, Clock::now(), false, s.error.code}; }
     } finish{stats};
 
-    const com_handle_t h = hCom.load();
+    const com_handle_t h = line.Handle();
     if (h == INVALID_COM_HANDLE) return ExchangeEnd::NotOpen;
     const ExchangeBounds bounds = GetExchangeBounds();
     ExchangeEnd end = ExchangeEnd::Silence;
@@ -234,29 +235,30 @@ ExchangeStats LastExchange() {
 }
 
 // krx_cmd's line is a C string to its callers: it ends before a NUL byte.
-std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end, milliseconds answer_wait) {
+std::string krx_cmd(const Connection& connection, const std::string& cmd, int budget, ExchangeEnd* end,
+                    milliseconds answer_wait) {
     const ExchangeBounds b = GetExchangeBounds();
     const milliseconds after_bytes = answer_wait.count() > 0 ? kEndSilence : milliseconds(0);
     const Limits lim{b.krx_bytes, true, b.reply_time,   milliseconds(10), true, answer_wait,
                      after_bytes, 0,    milliseconds(0)};
     std::string line;
-    const ExchangeEnd e = run(cmd, budget, lim, line, [](const std::string&) {});
+    const ExchangeEnd e = run(connection, cmd, budget, lim, line, [](const std::string&) {});
     if (end) *end = e;
     const auto nul = line.find('\0');
     if (nul != std::string::npos) line.resize(nul);
     return line;
 }
 
-ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
+ExchangeEnd mlt_cmd(const Connection& connection, const std::string& cmd, TStringList& list, int budget) {
     const ExchangeBounds b = GetExchangeBounds();
     const Limits lim{b.mlt_bytes,    true,        b.list_time, milliseconds(2), false,
                      kFirstByteWait, kEndSilence, 0,           kDrainSilence};
     std::string line;
-    return run(cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
+    return run(connection, cmd, budget, lim, line, [&list](const std::string& l) { list.Add(l); });
 }
 
-ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
-                    long expected_lines) {
+ExchangeEnd slt_cmd(const Connection& connection, const std::string& cmd, TStringList& list, int budget,
+                    const std::function<void(int)>& progress, long expected_lines) {
     const ExchangeBounds b = GetExchangeBounds();
     const Limits lim{b.slt_bytes,    false,       milliseconds(0), milliseconds(2), false,
                      kFirstByteWait, kEndSilence, expected_lines,  kDrainSilence};
@@ -267,7 +269,7 @@ ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const
         list.Add(l);
         ++added;
     };
-    const ExchangeEnd end = run(cmd, budget, lim, line, add);
+    const ExchangeEnd end = run(connection, cmd, budget, lim, line, add);
     if (!line.empty() && end != ExchangeEnd::Stopped) {
         add(line);
         t_last.unended = true;
@@ -275,9 +277,9 @@ ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const
     return end;
 }
 
-Tail ListenForTail(milliseconds span) {
+Tail ListenForTail(const Connection& connection, milliseconds span) {
     Tail tail;
-    const com_handle_t h = hCom.load();
+    const com_handle_t h = connection.Handle();
     if (h == INVALID_COM_HANDLE) return tail;
     const ExchangeBounds bounds = GetExchangeBounds();
     if (span.count() < 0) span = bounds.tail;
@@ -307,3 +309,18 @@ Tail ListenForTail(milliseconds span) {
     }
     return tail;
 }
+
+std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end, milliseconds answer_wait) {
+    return krx_cmd(WindowConnection(), cmd, budget, end, answer_wait);
+}
+
+ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget) {
+    return mlt_cmd(WindowConnection(), cmd, list, budget);
+}
+
+ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
+                    long expected_lines) {
+    return slt_cmd(WindowConnection(), cmd, list, budget, progress, expected_lines);
+}
+
+Tail ListenForTail(milliseconds span) { return ListenForTail(WindowConnection(), span); }

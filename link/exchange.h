@@ -17,7 +17,8 @@
 // command in one write, pauses (10 ms in krx_cmd, 2 ms in mlt_cmd and
 // slt_cmd), and then reads byte by byte.
 //
-// The exchanges run on the caller's thread and use hCom: one at a time.
+// The exchanges run on the caller's thread, on the connection they are
+// given (the window's, hCom, when none is given): one at a time on each.
 #pragma once
 
 #include <chrono>
@@ -28,6 +29,7 @@
 #include "base/reply_bound.h"
 #include "base/stringlist.h"
 #include "base/system_error.h"
+#include "serial.h"
 
 // The listing and the upload end only on silence that no working device
 // produces inside a reply:
@@ -123,6 +125,8 @@ ExchangeStats LastExchange();
 // or the bytes gathered when no carriage return came (possibly none). With
 // an `answer_wait`, the line is waited for that long before its first byte
 // (and kEndSilence after its last) once the idle budget is spent.
+std::string krx_cmd(const Connection& connection, const std::string& cmd, int budget, ExchangeEnd* end = nullptr,
+                    std::chrono::milliseconds answer_wait = std::chrono::milliseconds(0));
 std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end = nullptr,
                     std::chrono::milliseconds answer_wait = std::chrono::milliseconds(0));
 
@@ -130,6 +134,7 @@ std::string krx_cmd(const std::string& cmd, int budget, ExchangeEnd* end = nullp
 // arrival. Bytes after the last carriage return are dropped. Ends on the
 // listing's and upload's silence (kFirstByteWait, kEndSilence) once the idle
 // budget is spent as well.
+ExchangeEnd mlt_cmd(const Connection& connection, const std::string& cmd, TStringList& list, int budget);
 ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 
 // As mlt_cmd; before adding each line it calls progress(number of lines
@@ -138,6 +143,8 @@ ExchangeEnd mlt_cmd(const std::string& cmd, TStringList& list, int budget);
 // kLongSilence after its last byte; from then on (and always with 0) on
 // kEndSilence. Bytes after the last carriage return are the device's data
 // too: they are added as a last line, and LastExchange().unended says so.
+ExchangeEnd slt_cmd(const Connection& connection, const std::string& cmd, TStringList& list, int budget,
+                    const std::function<void(int)>& progress, long expected_lines = 0);
 ExchangeEnd slt_cmd(const std::string& cmd, TStringList& list, int budget, const std::function<void(int)>& progress,
                     long expected_lines = 0);
 
@@ -155,4 +162,5 @@ struct Tail {
 // come are thrown away up to the next kDrainSilence of silence (within the
 // drain's bounds), so that none of them reaches the next conversation as
 // its first lines.
+Tail ListenForTail(const Connection& connection, std::chrono::milliseconds span = std::chrono::milliseconds(-1));
 Tail ListenForTail(std::chrono::milliseconds span = std::chrono::milliseconds(-1));

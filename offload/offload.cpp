@@ -69,9 +69,10 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
     return k;
 }
 
-Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress) {
+Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
+             const Progress& progress) {
     Pull p;
-    p.read = ReadLog(port, log, progress);
+    p.read = ReadLog(line, port, log, progress);
     p.tried = p.read.outcome.Whole() || p.read.outcome.Unproven();
     if (!p.tried) return p;
     const bool whole = p.read.outcome.Whole();
@@ -81,8 +82,8 @@ Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, c
     return p;
 }
 
-VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, const std::string& name,
-                              const QString& dir, const Progress& progress) {
+VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
+                              const std::string& name, const QString& dir, const Progress& progress) {
     using Result = VerifiedDelete::Result;
     VerifiedDelete d;
     const fatdss_t* log = listing.Find(name);
@@ -92,7 +93,7 @@ VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, c
         d.result = Result::NoCopy;
         return d;
     }
-    d.read = ReadLog(port, *log, progress);
+    d.read = ReadLog(line, port, *log, progress);
     if (!d.read.outcome.Whole()) {
         d.result = Result::NotRead;
         return d;
@@ -103,7 +104,7 @@ VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, c
         d.copy_error = read_error.toLocal8Bit().toStdString();
         return d;
     }
-    d.deletion = DeleteLog(port, name);
+    d.deletion = DeleteLog(line, port, name);
     if (d.deletion.outcome.kind == Ending::PortNotOpened) {
         d.result = Result::PortNotOpened;
         return d;
@@ -112,7 +113,7 @@ VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, c
         d.result = Result::NotSent;
         return d;
     }
-    d.after = ListLogs(port);
+    d.after = ListLogs(line, port);
     switch (d.after.AfterDeleting(name)) {
         case Listing::AfterDelete::Gone:
             d.result = Result::Deleted;

@@ -70,7 +70,8 @@ struct Pull {
     Keeping kept;
     std::string record_error;  // why the record could not be written, when it could not
 };
-Pull PullLog(const std::string& port, const fatdss_t& log, const QString& dir, const Progress& progress = {});
+Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
+             const Progress& progress = {});
 
 // A delete that only happens when the copy is proven equal.
 struct VerifiedDelete {
@@ -93,5 +94,5 @@ struct VerifiedDelete {
     Deletion deletion;       // the delete, when one ran
     Listing after;           // the listing after it, when one ran
 };
-VerifiedDelete DeleteVerified(const std::string& port, const Listing& listing, const std::string& name,
-                              const QString& dir, const Progress& progress = {});
+VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
+                              const std::string& name, const QString& dir, const Progress& progress = {});

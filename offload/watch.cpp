@@ -12,7 +12,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits `span`, in pieces, ending early when `stop` is set.
-void Wait(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
+void Sleep(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
     const auto until = Clock::now() + span;
     while (!stop.load() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(100), until - Clock::now()));
@@ -34,19 +34,42 @@ Watch::Watch(WatchOptions options, Scan scan, Sink sink, LogProgress progress)
     : options_(std::move(options)), scan_(std::move(scan)), sink_(std::move(sink)), progress_(std::move(progress)) {}
 
 void Watch::Run(const std::atomic<bool>& stop) {
-    while (!stop.load())
-        if (!Look(stop)) Wait(options_.scan_every, stop);
+    while (!stop.load()) {
+        Look(stop);
+        Sleep(options_.scan_every, stop);
+    }
+    Wait();
+}
+
+void Watch::Wait() { Reap(true); }
+
+void Watch::Reap(bool all) {
+    for (auto it = servers_.begin(); it != servers_.end();) {
+        if (!all && !(*it)->done.load()) {
+            ++it;
+            continue;
+        }
+        (*it)->thread.join();
+        it = servers_.erase(it);
+    }
+}
+
+PortScanResult Watch::ScanNow() {
+    std::lock_guard<std::mutex> lock(scan_mutex_);
+    return scan_();
 }
 
 void Watch::Emit(const WatchEvent& e) {
     if (e.kind == WatchEvent::Kind::Failed || e.kind == WatchEvent::Kind::ScanFailed ||
         e.kind == WatchEvent::Kind::Unproven)
         any_failed_ = true;
+    std::lock_guard<std::mutex> lock(tell_mutex_);
     sink_(e);
 }
 
 bool Watch::Look(const std::atomic<bool>& stop) {
-    const PortScanResult scan = scan_();
+    Reap(false);
+    const PortScanResult scan = ScanNow();
     if (scan.error.Failed()) {
         // The ports it lacks may only be unread: none counts as gone.
         if (scan.error.text != scan_failure_) {
@@ -60,9 +83,13 @@ bool Watch::Look(const std::atomic<bool>& stop) {
         scan_failure_.clear();
     }
     const std::set<Adapter> now = AdaptersOf(scan);
+    const auto serving = [this](const std::function<bool(const Adapter&)>& which) {
+        return std::any_of(servers_.begin(), servers_.end(), [&](const auto& s) { return which(s->adapter); });
+    };
     if (!scan.error.Failed()) {
         for (auto it = present_.begin(); it != present_.end();) {
-            if (now.count(*it)) {
+            // One still being served is told gone once its offload has ended.
+            if (now.count(*it) || serving([&](const Adapter& a) { return a == *it; })) {
                 ++it;
                 continue;
             }
@@ -74,15 +101,26 @@ bool Watch::Look(const std::atomic<bool>& stop) {
             Emit(e);
         }
     }
-    // One new adapter a look: an offload can take minutes, in which an
-    // adapter found by this scan may have been unplugged and another plugged
-    // in under its port's name. The next look scans again.
+    // Each new adapter on a thread of its own, as many as allowed. One whose
+    // port is still held by an offload (its adapter was swapped in the
+    // middle of it) waits for a later look, as do those over the cap.
+    bool began = false;
     for (const Adapter& a : now) {
-        if (stop.load() || !present_.insert(a).second) continue;
-        Serve(a, stop);
-        return true;
+        if (stop.load() || present_.count(a)) continue;
+        if (options_.parallel > 0 && servers_.size() >= static_cast<std::size_t>(options_.parallel)) break;
+        if (serving([&](const Adapter& s) { return s.port == a.port; })) continue;
+        present_.insert(a);
+        auto server = std::make_unique<Server>();
+        server->adapter = a;
+        Server& s = *server;
+        s.thread = std::thread([this, &s, &stop] {
+            Serve(s.adapter, stop);
+            s.done = true;
+        });
+        servers_.push_back(std::move(server));
+        began = true;
     }
-    return false;
+    return began;
 }
 
 void Watch::Report(Offload& o, WatchEvent::Kind kind, const std::function<void(WatchEvent&)>& fill) {
@@ -103,20 +141,22 @@ void Watch::Report(Offload& o, WatchEvent::Kind kind, const std::function<void(W
     Emit(e);
 }
 
-Progress Watch::ProgressOf(const fatdss_t& log) const {
-    return [this, &log](int lines, std::size_t bytes) {
-        if (progress_) progress_(log, lines, bytes);
+Progress Watch::ProgressOf(const Adapter& a, const fatdss_t& log) {
+    return [this, &a, &log](int lines, std::size_t bytes) {
+        if (!progress_) return;
+        std::lock_guard<std::mutex> lock(tell_mutex_);
+        progress_(a, log, lines, bytes);
     };
 }
 
 // The port may still be being set up when its adapter appears: it is tried
 // for a while.
-Listing Watch::FirstListing(const Adapter& a, const std::atomic<bool>& stop) {
+Listing Watch::FirstListing(Offload& o, const std::atomic<bool>& stop) {
     const auto give_up = Clock::now() + options_.open_for;
-    Listing listing = ListLogs(a.port);
+    Listing listing = ListLogs(o.line, o.adapter.port);
     while (listing.outcome.kind == Ending::PortNotOpened && Clock::now() < give_up && !stop.load()) {
-        Wait(options_.open_retry, stop);
-        if (!stop.load()) listing = ListLogs(a.port);
+        Sleep(options_.open_retry, stop);
+        if (!stop.load()) listing = ListLogs(o.line, o.adapter.port);
     }
     return listing;
 }
@@ -126,7 +166,7 @@ Listing Watch::FirstListing(const Adapter& a, const std::atomic<bool>& stop) {
 // plugged in under the port's name meanwhile). When it is not, that is told
 // and the offload ends.
 bool Watch::SameAdapter(Offload& o) {
-    const PortScanResult now = scan_();
+    const PortScanResult now = ScanNow();
     if (AdaptersOf(now).count(o.adapter)) return true;
     const std::string& port = o.adapter.port;
     Report(o, WatchEvent::Kind::Failed, [&](WatchEvent& e) {
@@ -149,7 +189,7 @@ bool Watch::PullNew(Offload& o, const Listing& listing, std::vector<fatdss_t>* c
     }
     for (const fatdss_t& log : wanted) {
         if (!SameAdapter(o)) return false;
-        const Pull p = PullLog(o.adapter.port, log, o.folder, ProgressOf(log));
+        const Pull p = PullLog(o.line, o.adapter.port, log, o.folder, ProgressOf(o.adapter, log));
         if (p.read.outcome.kind == Ending::Stopped) return false;
         const bool kept =
             p.tried && (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere);
@@ -178,7 +218,8 @@ bool Watch::DeleteCopied(Offload& o, const Listing& listing, const std::vector<f
                          const std::atomic<bool>& stop) {
     for (const fatdss_t& log : copied) {
         if (!SameAdapter(o)) return false;
-        const VerifiedDelete d = DeleteVerified(o.adapter.port, listing, log.name, o.folder, ProgressOf(log));
+        const VerifiedDelete d =
+            DeleteVerified(o.line, o.adapter.port, listing, log.name, o.folder, ProgressOf(o.adapter, log));
         // Stopped anywhere, the log is still on the device or gone with its
         // equal copy kept: either way nothing is lost, and nothing is told.
         if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
@@ -198,8 +239,8 @@ bool Watch::DeleteCopied(Offload& o, const Listing& listing, const std::vector<f
 }
 
 void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
-    Offload o{a, LoggerFolder(options_.dir, a.serial), {}};
-    const Listing listing = FirstListing(a, stop);
+    Offload o{a, LoggerFolder(options_.dir, a.serial), {}, {}};
+    const Listing listing = FirstListing(o, stop);
     if (listing.outcome.kind == Ending::Stopped || stop.load()) return;
     // Told as connected only once its port opened.
     if (listing.outcome.kind != Ending::PortNotOpened) Report(o, WatchEvent::Kind::Connected, {});

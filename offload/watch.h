@@ -3,11 +3,15 @@
 // is served once: its logs not yet in its folder (DIR/SERIAL) are pulled,
 // and, when asked, each log whose copy there is proven equal is deleted
 // (DeleteVerified). While it stays plugged in nothing more is sent to it;
-// unplugged and plugged in again, it is served again. Adapters that appear
-// together are served one after another.
+// unplugged and plugged in again, it is served again. Each adapter is
+// served on a thread of its own, on a connection of its own, side by side
+// with the others (up to WatchOptions::parallel at once): the serial line,
+// not the computer, is what takes the time, and one logger that fails never
+// holds up another.
 //
 // What happens is told as events to a front end, which puts them into its
-// own words; the rules are all here.
+// own words; the rules are all here. Events and progress come from the
+// serving threads, one call at a time (never two at once).
 #pragma once
 
 #include <QString>
@@ -15,8 +19,12 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +35,7 @@ struct Adapter {
     std::string port;
     std::string serial;  // empty when the scan found none
     bool operator<(const Adapter& o) const { return std::tie(port, serial) < std::tie(o.port, o.serial); }
+    bool operator==(const Adapter& o) const { return port == o.port && serial == o.serial; }
 };
 
 struct Tally {
@@ -67,42 +76,63 @@ struct WatchOptions {
     std::chrono::milliseconds open_for{5000};
     std::chrono::milliseconds open_retry{250};
     std::chrono::milliseconds scan_every{1000};
+    // How many adapters are served at once; 0: every one that is there.
+    int parallel = 0;
 };
 
 class Watch {
 public:
     using Scan = std::function<PortScanResult()>;
     using Sink = std::function<void(const WatchEvent&)>;
-    // Called during a read with the log and the lines and bytes so far.
-    using LogProgress = std::function<void(const fatdss_t&, int lines, std::size_t bytes)>;
+    // Called during a read with the adapter, the log and the lines and
+    // bytes so far.
+    using LogProgress = std::function<void(const Adapter&, const fatdss_t&, int lines, std::size_t bytes)>;
 
     Watch(WatchOptions options, Scan scan, Sink sink, LogProgress progress = {});
+    // Waits for the adapters being served (see Wait).
+    ~Watch() { Wait(); }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
 
-    // Looks at the scan every scan_every until `stop` is set; a transfer in
-    // progress then ends as Stopped (StopConversations must be called with
-    // `stop`), and nothing of it is kept.
+    // Looks at the scan every scan_every until `stop` is set, then waits
+    // for every adapter being served: a transfer in progress ends as
+    // Stopped (StopConversations must be called with `stop`), and nothing
+    // of it is kept.
     void Run(const std::atomic<bool>& stop);
-    // One look: tells the adapters that left and serves the first that came;
-    // true when it served one (the next look then follows at once).
+    // One look: tells the adapters that left and begins to serve those that
+    // came; true when it began to serve one. `stop` must outlive the serving
+    // (until Wait returns).
     bool Look(const std::atomic<bool>& stop);
+    // Waits until no adapter is being served.
+    void Wait();
 
     // Something failed since the watch began (a Failed, ScanFailed or
     // Unproven event).
     bool AnyFailed() const { return any_failed_; }
 
 private:
-    // One adapter's offload: its events carry the adapter and its folder,
-    // and its Done the tally of the events before.
+    // One adapter's offload, on its own connection: its events carry the
+    // adapter and its folder, and its Done the tally of the events before.
     struct Offload {
         Adapter adapter;
         QString folder;
         Tally tally;
+        Connection line;
+    };
+    // An adapter being served, on its thread.
+    struct Server {
+        Adapter adapter;
+        std::atomic<bool> done{false};
+        std::thread thread;
     };
 
     // Serves one adapter, until its offload ends or `stop` is set: the
     // listing, the logs not yet in its folder, then the verified deletes.
     void Serve(const Adapter& a, const std::atomic<bool>& stop);
-    Listing FirstListing(const Adapter& a, const std::atomic<bool>& stop);
+    // Joins the servers that are done; with `all`, waits for every one.
+    void Reap(bool all);
+    PortScanResult ScanNow();
+    Listing FirstListing(Offload& o, const std::atomic<bool>& stop);
     bool SameAdapter(Offload& o);
     // Each returns false when the offload ended in it (its Done told, or
     // stopped).
@@ -112,14 +142,18 @@ private:
     // Tells an event of the offload, `fill` adding what it is about, and
     // counts it for the offload's Done.
     void Report(Offload& o, WatchEvent::Kind kind, const std::function<void(WatchEvent&)>& fill);
-    Progress ProgressOf(const fatdss_t& log) const;
+    Progress ProgressOf(const Adapter& a, const fatdss_t& log);
     void Emit(const WatchEvent& e);
 
     WatchOptions options_;
     Scan scan_;
     Sink sink_;
     LogProgress progress_;
+    std::mutex scan_mutex_;  // one scan at a time: the look's and the servers'
+    std::mutex tell_mutex_;  // one event or progress call at a time
+    // Only the looking thread touches these.
     std::set<Adapter> present_;
+    std::list<std::unique_ptr<Server>> servers_;
     std::string scan_failure_;
-    bool any_failed_ = false;
+    std::atomic<bool> any_failed_{false};
 };

@@ -23,20 +23,21 @@ bool normal(ExchangeEnd end) { return end == ExchangeEnd::Silence || end == Exch
 // exchanges and decides at the end how the conversation went.
 class Talk {
 public:
-    Talk(const std::string& port, const Pause& pause) : pause_(pause) {
-        opened_ = OpenCom(port) != 0;
+    Talk(Connection& line, const std::string& port, const Pause& pause) : line_(line), pause_(pause) {
+        opened_ = line_.Open(port);
         if (opened_) return;
-        error_ = OpenComError();
+        error_ = line_.OpenError();
         advice_ = OpenFailureAdvice(port, error_);
-        CloseCom();
+        line_.Close();
     }
     ~Talk() {
-        if (opened_) CloseCom();
+        if (opened_) line_.Close();
     }
     Talk(const Talk&) = delete;
     Talk& operator=(const Talk&) = delete;
 
     bool Opened() const { return opened_; }
+    const Connection& Line() const { return line_; }
     void Wait(int ms) const { wait(pause_, ms); }
 
     // "md mach", "fs stop": true when both ended normally, and so did the
@@ -49,7 +50,7 @@ public:
         bool answered = true;
         for (const char* cmd : {"md mach\r", "fs stop\r"}) {
             ExchangeEnd end = ExchangeEnd::Silence;
-            krx_cmd(cmd, 2, &end, kLateAnswer);
+            krx_cmd(line_, cmd, 2, &end, kLateAnswer);
             if (!Follow(end)) return false;
             answered = answered && end == ExchangeEnd::LineEnd;
         }
@@ -113,7 +114,7 @@ public:
 private:
     // Listens until the line is quiet (ListenForTail); returns the bytes heard.
     std::size_t Listen(std::chrono::milliseconds span = std::chrono::milliseconds(-1)) {
-        const Tail t = ListenForTail(span);
+        const Tail t = ListenForTail(line_, span);
         heard_ += t.bytes;
         if (t.stopped) end_ = ExchangeEnd::Stopped;
         if (t.failed) {
@@ -133,6 +134,7 @@ private:
         return normal(end);
     }
 
+    Connection& line_;
     Pause pause_;
     bool opened_ = false;
     bool sent_ = false;
@@ -161,15 +163,15 @@ Listing::AfterDelete Listing::AfterDeleting(const std::string& name) const {
     return Find(name) ? AfterDelete::StillListed : AfterDelete::Gone;
 }
 
-Listing ListLogs(const std::string& port, const Pause& pause) {
+Listing ListLogs(Connection& line, const std::string& port, const Pause& pause) {
     Listing l;
-    Talk talk(port, pause);
+    Talk talk(line, port, pause);
     TStringList reply;
     if (talk.Opened()) {
         talk.Wait(100);
         if (talk.Preamble()) {
             talk.Wait(100);
-            talk.Command(mlt_cmd("fs list\r", reply, 1));
+            talk.Command(mlt_cmd(line, "fs list\r", reply, 1));
             if (reply.Count() == 0) talk.MakeSureQuiet();
         }
     }
@@ -196,12 +198,12 @@ Listing ListLogs(const std::string& port, const Pause& pause) {
 
 long ExpectedLines(const fatdss_t& log) { return duration_known(log) ? LinesOf(log.dur) : 0; }
 
-LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause,
-                const std::function<void(const std::string&)>& line) {
+LogRead ReadLog(Connection& connection, const std::string& port, const fatdss_t& log, const Progress& progress,
+                const Pause& pause, const std::function<void(const std::string&)>& line) {
     LogRead r;
     const long expected = ExpectedLines(log);
     bool unended = false;
-    Talk talk(port, pause);
+    Talk talk(connection, port, pause);
     if (talk.Opened()) {
         talk.Wait(100);
         if (talk.Preamble()) {
@@ -214,7 +216,7 @@ LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& pr
             };
             // Without a duration to count from, every pause is waited out.
             const long patient = expected > 0 ? expected : std::numeric_limits<long>::max();
-            talk.Command(slt_cmd("fs read " + log.name + "\r", r.lines, 1, shown, patient));
+            talk.Command(slt_cmd(connection, "fs read " + log.name + "\r", r.lines, 1, shown, patient));
             unended = LastExchange().unended;
             if (line && r.lines.Count() > 0) line(r.lines.Get(r.lines.Count() - 1));
             if (r.lines.Count() < patient || unended) talk.MakeSureQuiet();
@@ -231,17 +233,28 @@ LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& pr
     return r;
 }
 
-Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
+Deletion DeleteLog(Connection& line, const std::string& port, const std::string& name, const Pause& pause) {
     Deletion d;
-    Talk talk(port, pause);
+    Talk talk(line, port, pause);
     if (talk.Opened() && talk.Preamble()) {
         talk.Wait(500);
         ExchangeEnd end = ExchangeEnd::Silence;
-        d.reply = krx_cmd("fs del " + name + "\r", 1, &end, kLateAnswer);
+        d.reply = krx_cmd(line, "fs del " + name + "\r", 1, &end, kLateAnswer);
         talk.Command(end);
     }
     d.outcome = talk.Decide();
     return d;
+}
+
+Listing ListLogs(const std::string& port, const Pause& pause) { return ListLogs(WindowConnection(), port, pause); }
+
+LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause,
+                const std::function<void(const std::string&)>& line) {
+    return ReadLog(WindowConnection(), port, log, progress, pause, line);
+}
+
+Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause) {
+    return DeleteLog(WindowConnection(), port, name, pause);
 }
 
 void StopConversations(bool on) { StopExchanges(on); }

@@ -10,8 +10,9 @@
 // takes no command is not waited on again. The port is closed before a
 // conversation returns, also when a pause throws.
 //
-// A conversation runs on the caller's thread and uses the process-wide
-// connection (hCom): one at a time.
+// A conversation runs on the caller's thread, on the connection it is given
+// (the window's, hCom, when none is given): one at a time on each
+// connection; conversations on different connections run side by side.
 #pragma once
 
 #include <chrono>
@@ -24,6 +25,7 @@
 #include "base/stringlist.h"
 #include "base/system_error.h"
 #include "catalogue/fatdss.h"
+#include "link/serial.h"
 
 // How a conversation ended. Where several hold, the first in this order
 // counts: a broken connection says more than the silence that came with it.
@@ -103,6 +105,7 @@ using Progress = std::function<void(int lines, std::size_t bytes)>;
 // listing that brought no line at all is NoLines when the line then stays
 // quiet (the device may hold no logs, or may not have begun in time), and
 // Cut when bytes still come.
+Listing ListLogs(Connection& line, const std::string& port, const Pause& pause = {});
 Listing ListLogs(const std::string& port, const Pause& pause = {});
 
 // What is known of a log's length, and what is guessed.
@@ -135,11 +138,14 @@ long ExpectedLines(const fatdss_t& log);
 // Done only as the rule above says.
 // `line`, when given, gets each line of the reply once, in order, as it
 // comes (the window packs them meanwhile).
+LogRead ReadLog(Connection& connection, const std::string& port, const fatdss_t& log, const Progress& progress,
+                const Pause& pause = {}, const std::function<void(const std::string&)>& line = {});
 LogRead ReadLog(const std::string& port, const fatdss_t& log, const Progress& progress, const Pause& pause = {},
                 const std::function<void(const std::string&)>& line = {});
 
 // "fs del NAME\r" (krx_cmd, idle budget 1, its answer waited for up to
 // kLateAnswer) 500 ms after the preamble.
+Deletion DeleteLog(Connection& line, const std::string& port, const std::string& name, const Pause& pause = {});
 Deletion DeleteLog(const std::string& port, const std::string& name, const Pause& pause = {});
 
 // While on, every conversation ends at its next read (or before writing)

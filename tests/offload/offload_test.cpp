@@ -197,6 +197,7 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
         same_for = same;
         std::atomic<bool> stop{false};
         for (int looks = 0; looks < (same ? 1 : 8) && watch.Look(stop);) ++looks;
+        watch.Wait();
         return told;
     };
     const std::string n0 = logs[0].start_code + ", ", n1 = logs[1].start_code + ", ", n2 = logs[2].start_code + ", ";
