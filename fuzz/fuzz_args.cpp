@@ -2,6 +2,7 @@
 // and one that is taken names what its command needs.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,15 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The arguments, separated by NUL bytes (at most 16).
     std::vector<std::string> args{"krx3"};
-    std::string arg;
-    for (std::size_t i = 0; i <= size && args.size() < 17; ++i) {
-        if (i == size || data[i] == 0) {
-            args.push_back(arg);
-            arg.clear();
-        } else {
-            arg += static_cast<char>(data[i]);
-        }
-    }
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size) + '\0');
+    for (std::string arg; args.size() < 17 && std::getline(in, arg, '\0');) args.push_back(arg);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     Options o;

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,24 +18,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const QString path =
         QDir::temp().filePath(QStringLiteral("krx3-fuzz-%1.log").arg(QCoreApplication::applicationPid()));
+    // Lines as the serial line brings them: a CR ends one, an LF is dropped,
+    // and no line holds a CR or an LF.
+    std::string text(reinterpret_cast<const char*>(data), size);
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
     std::vector<std::string> lines;
-    std::string partial;
-    for (std::size_t i = 0; i < size; ++i) {
-        // Lines as the serial line brings them: a CR ends one, and no
-        // line holds a CR or an LF.
-        if (data[i] == '\r') {
-            lines.push_back(partial);
-            partial.clear();
-        } else if (data[i] != '\n') {
-            partial.push_back(static_cast<char>(data[i]));
-        }
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line, '\r');) lines.push_back(line);
+    if (!text.empty() && text.back() != '\r') lines.pop_back();  // not ended
     FUZZ_CHECK(WriteLogFile(path, lines).empty());
     QByteArray expected;
     for (const std::string& l : lines) expected.append(l.data(), static_cast<qsizetype>(l.size())).append("\r\n");
     QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    FUZZ_CHECK(file.readAll() == expected);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly) && file.readAll() == expected);
     file.close();
     QString error;
     FUZZ_CHECK(SameLogFile(path, lines, &error));

@@ -1,8 +1,10 @@
 // The device's reply bytes: the framing into lines, which lines of a listing
 // are logs, and the dates their codes decode to.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,24 +17,12 @@ namespace {
 // A listing line is a log exactly when its first two words, as C text would
 // split them, are seven capital letters each.
 bool IsLogLineByHand(const std::string& line) {
-    const std::string text = line.substr(0, line.find('\0'));
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : text + " ") {
-        if (c == ' ' || (c >= '\t' && c <= '\r')) {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
+    std::istringstream words(line.substr(0, line.find('\0')));
+    std::string first, second;
     const auto code = [](const std::string& w) {
-        if (w.size() != 7) return false;
-        for (char c : w)
-            if (c < 'A' || c > 'Z') return false;
-        return true;
+        return w.size() == 7 && std::all_of(w.begin(), w.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
     };
-    return words.size() >= 2 && code(words[0]) && code(words[1]);
+    return words >> first >> second && code(first) && code(second);
 }
 
 // A DOS date and time that names a real moment of the calendar.

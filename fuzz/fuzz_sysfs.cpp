@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -20,46 +21,38 @@ namespace fs = std::filesystem;
 namespace {
 
 // One USB serial adapter with its tty, laid out as the kernel does it.
-fs::path Tree() {
-    static const fs::path root = [] {
-        const fs::path r = fs::temp_directory_path() / ("krx3-fuzz-sysfs-" + std::to_string(::getpid()));
-        const fs::path usb = r / "devices/pci0000:00/usb1/1-1", tty = usb / "1-1:1.0/ttyUSB0";
-        fs::create_directories(tty);
-        fs::create_directories(r / "class/tty");
-        fs::create_directory_symlink(tty, r / "class/tty/ttyUSB0");
-        fs::create_directory_symlink(tty, tty / "device");
-        return r;
-    }();
-    return root;
-}
+const fs::path kTree = [] {
+    const fs::path r = fs::temp_directory_path() / ("krx3-fuzz-sysfs-" + std::to_string(::getpid()));
+    const fs::path usb = r / "devices/pci0000:00/usb1/1-1", tty = usb / "1-1:1.0/ttyUSB0";
+    fs::create_directories(tty);
+    fs::create_directories(r / "class/tty");
+    fs::create_directory_symlink(tty, r / "class/tty/ttyUSB0");
+    fs::create_directory_symlink(tty, tty / "device");
+    return r;
+}();
 
 void Put(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 
 // The first line without the white space at its end, as sysfs is read.
 std::string Attribute(const std::string& text) {
-    std::string line = text.substr(0, text.find('\n'));
-    const std::size_t end = line.find_last_not_of(" \t\r\n");
-    return end == std::string::npos ? std::string() : line.substr(0, end + 1);
+    const std::string line = text.substr(0, text.find('\n'));
+    return line.substr(0, line.find_last_not_of(" \t\r\n") + 1);  // (npos + 1 is 0)
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Vendor, product, serial and latency, separated by NUL bytes.
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     std::string field[4];
-    for (std::size_t i = 0, f = 0; i < size && f < 4; ++i) {
-        if (data[i] == 0)
-            ++f;
-        else
-            field[f] += static_cast<char>(data[i]);
-    }
-    const fs::path usb = Tree() / "devices/pci0000:00/usb1/1-1";
+    for (std::string& f : field) std::getline(in, f, '\0');
+    const fs::path usb = kTree / "devices/pci0000:00/usb1/1-1";
     Put(usb / "idVendor", field[0]);
     Put(usb / "idProduct", field[1]);
     Put(usb / "serial", field[2]);
     Put(usb / "1-1:1.0/ttyUSB0/latency_timer", field[3]);
 
-    const PortScanResult scan = ScanPorts(*SysfsRegistry(Tree().string()));
+    const PortScanResult scan = ScanPorts(*SysfsRegistry(kTree.string()));
     FUZZ_CHECK(!scan.error.Failed() && scan.map_exists);
     FUZZ_CHECK(scan.serials.size() == scan.ports.size());
     for (const std::string& serial : scan.serials)

@@ -10,6 +10,7 @@
 #include <map>
 #include <random>
 #include <stdexcept>
+#include <tuple>
 
 #ifdef __linux__
 #include <sys/stat.h>
@@ -70,24 +71,21 @@ struct FailingSource final : RegistrySource {
 // the first met when several fail, and the scan still gives the ports it read.
 TEST(PortScan, RecordedMachinesAndReadFailuresOfAnyAccessor) {
     const Names typical = {"COM3", "COM10"}, typical_serials = {"DA01ABCD", "DB00XYZ0"};
-    const struct {
-        std::string file;
-        std::map<int, long> failures;
-        Names ports, serials;
-    } cases[] = {
+    // The export, the accessors that fail, and the ports and serial numbers found.
+    const std::tuple<std::string, std::map<int, long>, Names, Names> cases[] = {
         {"typical.reg", {}, typical, typical_serials},
         {"device_rules.reg", {}, {"COM3", "COM8", "COM13", "COM14", "COM16"}, {"A03", "B08", "", "", ""}},
         {"typical.reg", {{5, EIO}}, typical, typical_serials},
         {"typical.reg", {{0, EIO}, {2, EACCES}}, typical, typical_serials},
         {"typical.reg", {{3, EACCES}, {4, EIO}}, typical, typical_serials},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " with " + std::to_string(c.failures.size()) + " failures");
-        FailingSource source(c.file, c.failures);
+    for (const auto& [file, failures, ports, serials] : cases) {
+        SCOPED_TRACE(file + " with " + std::to_string(failures.size()) + " failures");
+        FailingSource source(file, failures);
         PortScanResult result = ScanPorts(source);
-        EXPECT_EQ(result.ports, c.ports);
-        EXPECT_EQ(result.serials, c.serials);
-        EXPECT_EQ(result.error.code, c.failures.empty() ? 0 : c.failures.begin()->second);
+        EXPECT_EQ(result.ports, ports);
+        EXPECT_EQ(result.serials, serials);
+        EXPECT_EQ(result.error.code, failures.empty() ? 0 : failures.begin()->second);
     }
 }
 

@@ -46,11 +46,6 @@ QString Make(const QString& path, const QByteArray& bytes, qint64 size) {
     return path;
 }
 
-// Every entry of `dir`, hidden ones too: a temporary file left beside shows.
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 // Saving over an older log, where the system allows onto a small tmpfs
 // filled up to a row's `room`: every byte, or the reason and the older log as
 // it was, and never a file left beside.
@@ -103,7 +98,11 @@ TEST(LogFile, WritesEveryByteOrNothingAndANewFileReplacesNone) {
     g_before_move = nullptr;
     EXPECT_TRUE(!reason.empty() && existed) << reason;
     EXPECT_EQ(Contents(dir.filePath("late.log")), theirs);
-    EXPECT_EQ(Entries(dir.path()).join(" "), "a.log ballast dir late.log new.log") << "a temporary file was left";
+    // Every entry, hidden ones too: a temporary file left beside shows.
+    // Hidden entries too: a temporary file left beside shows.
+    EXPECT_EQ(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).join(" "),
+              "a.log ballast dir late.log new.log")
+        << "a temporary file was left";
     QString error = "stale";
     EXPECT_TRUE(SameLogFile(path, lines, &error) && error.isEmpty());
     EXPECT_FALSE(SameLogFile(path, {"onf", kNulAndHigh}, &error) || SameLogFile(path, {"one"}, &error));

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <tuple>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -51,15 +52,6 @@ std::vector<Log> ThreeLogs() {
 }
 const QStringList kThree = {"2017-06-15  10:30:20", "2019-12-31  23:59:58", "2021-02-01  08:30:00"};
 const std::vector<bool> kAllOn(7, true), kAllOff(7, false);
-
-// The window holds no port, and (but under Wine, which shares ports) another
-// program can open it.
-bool PortFree(const std::string& port) {
-    SystemError error;
-    const com_handle_t other = RunningUnderWine() ? INVALID_COM_HANDLE : serial_os::Open(port, &error);
-    if (other != INVALID_COM_HANDLE) serial_os::Close(other);
-    return hCom.load() == INVALID_COM_HANDLE && (RunningUnderWine() || other != INVALID_COM_HANDLE);
-}
 
 class RunTest : public WindowTest {
 protected:
@@ -124,34 +116,31 @@ TEST_F(RunTest, ListsOnlyLogsEarliestFirstAndEachEntryShowsItsOwnLog) {
     QApplication::processEvents();
     EXPECT_EQ(w.Label8->text(), QStringLiteral("26h 3m 6s"));
 
-    const struct {
-        const char* what;
-        Lines not_logs;    // lines sent before the listing
-        bool logs;         // the device holds the three logs
-        const char* told;  // a word of the one box shown, or nullptr: none
-    } cases[] = {
+    // What the device holds: the lines sent before the listing, whether it
+    // holds the three logs; and a word of the one box shown (nullptr: none).
+    const std::tuple<const char*, Lines, bool, const char*> cases[] = {
         {"only lines that are not logs", {"", "OK", "FS ERROR 17"}, false, "FS ERROR 17"},
         {"many lines that are not logs", {"", "OK", "1", "2", "3", "4", "5"}, false, "\"3\"\n    (2 more lines)"},
         {"lines that are not logs", {"", "OK", "FS ERROR 17"}, true, nullptr},
         {"an empty device", {}, false, nullptr},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, not_logs, holds, told] : cases) {
+        SCOPED_TRACE(what);
         Behaviour b;
-        b.extra_list_lines = c.not_logs;
+        b.extra_list_lines = not_logs;
         sim.SetBehaviour(b);
-        sim.SetLogs(c.logs ? ThreeLogs() : std::vector<Log>{});
+        sim.SetLogs(holds ? ThreeLogs() : std::vector<Log>{});
         w.RichEdit1->setPlainText(QStringLiteral("viewed before"));
         ModalAnswers answers;
         answers.Add(ModalAnswers::ClickOk());
         List();
-        EXPECT_EQ(ComboItems(w.ComboBox2), c.logs ? kThree : QStringList());
-        EXPECT_EQ(w.ComboBox2->currentText(), c.logs ? kThree[0] : QStringLiteral("no entries"));
-        EXPECT_EQ(w.Label5->text().isEmpty(), !c.logs);
-        EXPECT_EQ(Usable(), (std::vector<bool>{true, true, c.logs, c.logs, true, true, true}));
+        EXPECT_EQ(ComboItems(w.ComboBox2), holds ? kThree : QStringList());
+        EXPECT_EQ(w.ComboBox2->currentText(), holds ? kThree[0] : QStringLiteral("no entries"));
+        EXPECT_EQ(w.Label5->text().isEmpty(), !holds);
+        EXPECT_EQ(Usable(), (std::vector<bool>{true, true, holds, holds, true, true, true}));
         EXPECT_TRUE(w.RichEdit1->toPlainText().isEmpty());
-        EXPECT_EQ(answers.Seen().size(), c.told ? 1 : 0) << answers.Seen().join("|").toStdString();
-        EXPECT_TRUE(!c.told || answers.Seen().value(0).contains(c.told));
+        EXPECT_EQ(answers.Seen().size(), told ? 1 : 0) << answers.Seen().join("|").toStdString();
+        EXPECT_TRUE(!told || answers.Seen().value(0).contains(told));
     }
 }
 
@@ -298,12 +287,8 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
     // the listing or after the delete command, refusing the delete with words or without; a save that fails; a step
     // of the run that throws.
     enum Trouble { kMissing, kHeld, kSilent, kNoLines, kHangsUp, kListCut, kDelCut, kRefuses, kMute, kNoDir, kThrows };
-    const struct {
-        const char* what;
-        Button run;
-        Trouble trouble;
-        std::vector<std::string> told;  // "$port" stands for the port
-    } cases[] = {
+    // What happens, the button clicked, the trouble, and words of the report ("$port" stands for the port).
+    const std::tuple<const char*, Button, Trouble, std::vector<std::string>> cases[] = {
         {"list: missing port", kList, kMissing, {"$port", MissingPortReason(), "No logs were listed"}},
         {"list: held port", kList, kHeld, {"$port", "could not be opened"}},
         {"upload: held port", kUpload, kHeld, {"$port", "Nothing was uploaded"}},
@@ -323,42 +308,41 @@ TEST_F(RunTest, EachFailureIsToldOnce) {
     };
     // A path below a plain file cannot be written, whoever runs the test.
     ASSERT_TRUE(MakeFile(dir_.filePath("not-a-folder"), ""));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.trouble == kHeld && RunningUnderWine()) continue;  // kWineSharesPorts
+    for (const auto& [what, run, trouble, words] : cases) {
+        SCOPED_TRACE(what);
+        if (trouble == kHeld && RunningUnderWine()) continue;  // kWineSharesPorts
         TWorker::Checkpoint = nullptr;
         Simulator sim({WholeLog({"x"}), SecondLog()});
-        TForm1& w = c.run == kList ? Open() : Listed(sim);
-        const std::string port = c.trouble == kMissing ? MissingPort() : sim.PortPath();
-        if (c.run == kList) TypePort(port);
+        TForm1& w = run == kList ? Open() : Listed(sim);
+        const std::string port = trouble == kMissing ? MissingPort() : sim.PortPath();
+        if (run == kList) TypePort(port);
         Behaviour b;
-        b.silent = c.trouble == kSilent;
+        b.silent = trouble == kSilent;
         // An "ok" takes 3 bytes, a listing's line 16, the refusal 20.
-        b.close_after_bytes = c.trouble == kHangsUp ? 0 : c.trouble == kListCut ? 20 : c.trouble == kDelCut ? 5 : -1;
-        b.keep_on_delete = c.trouble == kRefuses || c.trouble == kMute || c.trouble == kDelCut;
-        b.del_reply = c.trouble == kMute ? "" : "ERR 5 cannot delete";
+        b.close_after_bytes = trouble == kHangsUp ? 0 : trouble == kListCut ? 20 : trouble == kDelCut ? 5 : -1;
+        b.keep_on_delete = trouble == kRefuses || trouble == kMute || trouble == kDelCut;
+        b.del_reply = trouble == kMute ? "" : "ERR 5 cannot delete";
         sim.SetBehaviour(b);
-        if (c.trouble == kNoLines) sim.SetLogs({WholeLog({}), SecondLog()});  // the listed log, now empty
+        if (trouble == kNoLines) sim.SetLogs({WholeLog({}), SecondLog()});  // the listed log, now empty
         sim.ClearCommands();
         SystemError error;
-        const com_handle_t other = c.trouble == kHeld ? serial_os::Open(port, &error) : INVALID_COM_HANDLE;
-        ASSERT_EQ(other != INVALID_COM_HANDLE, c.trouble == kHeld) << error.text;
+        const com_handle_t other = trouble == kHeld ? serial_os::Open(port, &error) : INVALID_COM_HANDLE;
+        ASSERT_EQ(other != INVALID_COM_HANDLE, trouble == kHeld) << error.text;
         // (A listing's first step is "listed", an upload's "uploaded".)
-        if (c.trouble == kThrows)
-            TWorker::Checkpoint = [](const char*) { throw std::runtime_error("decoder exploded"); };
+        if (trouble == kThrows) TWorker::Checkpoint = [](const char*) { throw std::runtime_error("decoder exploded"); };
         ModalAnswers answers;
-        if (c.run == kDelete) answers.Add(ModalAnswers::Key(Qt::Key_Return));  // the question
-        if (c.trouble == kNoDir) answers.Add(ModalAnswers::Save(dir_.filePath("not-a-folder/log.log")));
+        if (run == kDelete) answers.Add(ModalAnswers::Key(Qt::Key_Return));  // the question
+        if (trouble == kNoDir) answers.Add(ModalAnswers::Save(dir_.filePath("not-a-folder/log.log")));
         answers.Add(ModalAnswers::ClickOk());
         answers.Add(ModalAnswers::ClickOk());  // a second report, which must not come
-        QTest::mouseClick(w.*c.run, Qt::LeftButton);
+        QTest::mouseClick(w.*run, Qt::LeftButton);
         ASSERT_TRUE(WaitIdle());  // (the reports come before the controls are usable again)
         if (other != INVALID_COM_HANDLE) serial_os::Close(other);
-        ASSERT_EQ(answers.Seen().size(), c.run == kDelete ? 2 : 1) << answers.Seen().join("|").toStdString();
+        ASSERT_EQ(answers.Seen().size(), run == kDelete ? 2 : 1) << answers.Seen().join("|").toStdString();
         const QString told = answers.Seen().back();
-        for (std::string word : c.told)
+        for (std::string word : words)
             EXPECT_TRUE(told.contains(QString::fromStdString(word == "$port" ? port : word))) << told.toStdString();
-        EXPECT_TRUE(c.trouble != kHeld || sim.Commands().empty()) << "a held port was written to";
+        EXPECT_TRUE(trouble != kHeld || sim.Commands().empty()) << "a held port was written to";
         EXPECT_EQ(sim.Logs().size(), 2u);
         EXPECT_EQ(w.ProgressBar1->value(), 0);
     }
@@ -438,7 +422,14 @@ TEST_F(RunTest, ARunStopsWhenTheWindowClosesOrThePersonSaysYesToEsc) {
             EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
             EXPECT_EQ(TThread::RunningCount(), 0);
             EXPECT_EQ(list, nullptr) << "the log list was not released";
-            EXPECT_TRUE(PortFree(sim.PortPath()));
+            // The window holds no port, and (but under Wine, which shares
+            // ports) another program can open it.
+            EXPECT_EQ(hCom.load(), INVALID_COM_HANDLE);
+            SystemError error;
+            const com_handle_t other =
+                RunningUnderWine() ? INVALID_COM_HANDLE : serial_os::Open(sim.PortPath(), &error);
+            EXPECT_TRUE(RunningUnderWine() || other != INVALID_COM_HANDLE) << error.text;
+            if (other != INVALID_COM_HANDLE) serial_os::Close(other);
             QApplication::processEvents();
             EXPECT_TRUE(answers.Seen().isEmpty());
             continue;

@@ -1,5 +1,6 @@
 // The window as a person meets it, and the choice of a port.
 #include <stdexcept>
+#include <tuple>
 
 #include "gui_support.h"
 #include "sim/recorded_export.h"
@@ -41,30 +42,27 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
     EXPECT_TRUE(answers.Seen().value(0).contains(QStringLiteral("Registry key unreadable")));
     EXPECT_EQ(ComboItems(w.ComboBox1), (QStringList{"COM10", "COM3"}));
 
-    const struct {
-        const char* how;
-        std::string registry;  // "": the second port is picked from the list
-        const char* port;      // the port afterwards
-        bool resets;
-    } cases[] = {
+    // How the port is chosen; the registry scanned ("": the second port is
+    // picked from the list); the port afterwards; whether the logs are reset.
+    const std::tuple<const char*, std::string, const char*, bool> cases[] = {
         {"picked", "", "COM3", true},
         {"scan finds the same port", RecordedExport({"COM3"}, kCom3), "COM3", false},
         {"scan finds another port", RecordedExport({"COM10"}, kCom10), "COM10", true},
         {"scan finds no adapter", RecordedExport({"COM1"}, ""), "", true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.how);
+    for (const auto& [how, registry, port, resets] : cases) {
+        SCOPED_TRACE(how);
         list->Add("EBQNYWG EBQOFQZ");  // as after a listing and an upload
         w.ComboBox2->addItem(QStringLiteral("2017-06-15  10:30:20"));
         w.Label5->setText(QStringLiteral("2017_06_15_10_30_20.log"));
         w.RichEdit1->setPlainText(QStringLiteral("a line"));
         w.Button3->setEnabled(true);
-        const std::string r = c.registry;
+        const std::string r = registry;
         r.empty() ? w.ComboBox1->setCurrentIndex(1) : scan([r] { return RecordedRegistryFromText(r); });
-        EXPECT_EQ(selport, c.port);
+        EXPECT_EQ(selport, port);
         EXPECT_EQ((std::vector<bool>{list->Count() == 0, w.ComboBox2->count() == 0, w.Label5->text().isEmpty(),
                                      w.RichEdit1->toPlainText().isEmpty(), !w.Button3->isEnabled()}),
-                  std::vector<bool>(5, c.resets));
+                  std::vector<bool>(5, resets));
     }
     // Nothing runs without a port.
     TypePort("");
@@ -101,11 +99,8 @@ TEST_F(WindowTest, APersonSeesTheToolAndChoosesAPort) {
 // The bar's text while a log comes: the lines so far of those expected, and
 // the time left at the rate so far, rounded up (to minutes past an hour).
 TEST(ProgressText, LinesSoFarAndTimeLeftAtTheRateSoFar) {
-    const struct {
-        long lines, expected;
-        long long ms;
-        const char* text;
-    } cases[] = {
+    // Lines so far, lines expected, milliseconds so far, and the text.
+    const std::tuple<long, long, long long, const char*> cases[] = {
         {0, 900, 0, "0 of 900 lines"},
         {100, 900, 20000, "100 of 900 lines, about 2 min 40 s left"},
         {899, 900, 10, "899 of 900 lines, about 1 s left"},
@@ -115,8 +110,8 @@ TEST(ProgressText, LinesSoFarAndTimeLeftAtTheRateSoFar) {
         {950, 900, 5000, "950 of 900 lines"},
         {120, 0, 5000, "120 lines"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ProgressText(c.lines, c.expected, std::chrono::milliseconds(c.ms)), c.text) << c.lines;
+    for (const auto& [lines, expected, ms, text] : cases)
+        EXPECT_EQ(ProgressText(lines, expected, std::chrono::milliseconds(ms)), text) << lines;
 }
 
 // The view selects with the mouse and the keys and copies what is selected,
