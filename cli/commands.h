@@ -10,3 +10,5 @@ int pullCommand(const Options& o, const std::string& port);
 int deleteCommand(const Options& o, const std::string& port);
 // Serves every adapter the scan finds as it comes, until Ctrl-C.
 int watchCommand(const Options& o);
+// What the records in a folder of loggers say.
+int reportCommand(const Options& o);

@@ -81,6 +81,7 @@ int run(int argc, char** argv) {
     if (const int status = parse(argc, argv, &o)) return status;
     if (o.command == "ports") return portsCommand();
     if (o.command == "watch") return watchCommand(o);
+    if (o.command == "report") return reportCommand(o);
     if (o.command != "list" && o.command != "pull" && o.command != "delete")
         return usage("unknown command \"" + o.command + "\".");
     const std::string port = choosePort(&o);

@@ -8,6 +8,7 @@ const char kHelp[] =
     "       krx3 pull   [--port P] [--to DIR] [--by-serial] [--json] (--new | NAME...)\n"
     "       krx3 delete [--port P] --saved-in DIR NAME...\n"
     "       krx3 watch  --to DIR [--delete-verified] [--parallel N] [--json]\n"
+    "       krx3 report DIR [--json]\n"
     "       krx3 --help | --version\n"
     "\n"
     "Offloads the logs of a KRX3 data logger attached through its USB serial adapter.\n"
@@ -40,6 +41,9 @@ const char kHelp[] =
     "               at most N at once, the others when one is done); one that fails\n"
     "               holds up no other. Runs until Ctrl-C, which abandons every transfer\n"
     "               and keeps nothing of them.\n"
+    "  report       what the records (krx3-record.jsonl) in DIR and in its loggers'\n"
+    "               folders say, per logger: each log pulled (its lines, bytes and\n"
+    "               SHA-256), each verified delete and each failure with its reason\n"
     "\n"
     "  --port P     the serial port (COM3, ttyUSB0, /dev/ttyUSB0); without it the port\n"
     "               the scan finds first\n"
@@ -106,7 +110,8 @@ int parse(int argc, char** argv, Options* o) {
             if (!take(&o->to)) return usage("option --to needs a folder.");
         } else if (a == "--saved-in" && o->command == "delete") {
             if (!take(&o->saved_in)) return usage("option --saved-in needs a folder.");
-        } else if (a == "--json" && (o->command == "list" || o->command == "pull" || o->command == "watch")) {
+        } else if (a == "--json" &&
+                   (o->command == "list" || o->command == "pull" || o->command == "watch" || o->command == "report")) {
             o->json = true;
         } else if (a == "--by-serial" && o->command == "pull") {
             o->by_serial = true;
@@ -121,7 +126,7 @@ int parse(int argc, char** argv, Options* o) {
             o->all_new = true;
         } else if (a.rfind("-", 0) == 0) {
             return usage("unknown option " + a + " for \"" + o->command + "\".");
-        } else if (o->command == "pull" || o->command == "delete") {
+        } else if (o->command == "pull" || o->command == "delete" || o->command == "report") {
             o->names.push_back(a);
         } else {
             return usage("\"" + o->command + "\" takes no names.");
@@ -133,6 +138,7 @@ int parse(int argc, char** argv, Options* o) {
     if (o->command == "watch" && !to_given) return usage("watch needs --to DIR.");
     if (o->command == "watch" && !o->port.empty())
         return usage("watch takes every adapter the scan finds, not --port.");
+    if (o->command == "report" && o->names.size() != 1) return usage("report needs one folder.");
     if (o->command == "delete" && o->saved_in.empty()) return usage("delete needs --saved-in DIR.");
     if (o->command == "delete" && o->names.empty()) return usage("delete needs the names of logs.");
     return kDone;

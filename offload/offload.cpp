@@ -69,8 +69,37 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
     return k;
 }
 
-Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
-             const Progress& progress) {
+namespace {
+
+// The record's codes for how a conversation ended.
+const char* EndingCode(Ending kind) {
+    switch (kind) {
+        case Ending::Done:
+            return "done";
+        case Ending::PortNotOpened:
+            return "port_not_opened";
+        case Ending::Stopped:
+            return "stopped";
+        case Ending::LineLost:
+            return "line_lost";
+        case Ending::Cut:
+            return "cut";
+        case Ending::NotSent:
+            return "not_sent";
+        case Ending::DeviceSilent:
+            return "device_silent";
+        case Ending::NoLines:
+            return "no_lines";
+        case Ending::Short:
+            return "short";
+        case Ending::Unended:
+            return "unended";
+    }
+    return "";
+}
+
+Pull Pulled(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
+            const Progress& progress) {
     Pull p;
     p.read = ReadLog(line, port, log, progress);
     p.tried = p.read.outcome.Whole() || p.read.outcome.Unproven();
@@ -82,8 +111,31 @@ Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, con
     return p;
 }
 
-VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
-                              const std::string& name, const QString& dir, const Progress& progress) {
+}  // namespace
+
+Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
+             const Progress& progress) {
+    Pull p = Pulled(line, port, log, dir, progress);
+    const Outcome& o = p.read.outcome;
+    using R = Keeping::Result;
+    const bool kept = p.tried && (p.kept.result == R::Saved || p.kept.result == R::AlreadyThere);
+    // A transfer stopped on purpose is no failure; anything else not kept
+    // whole is.
+    if (o.kind == Ending::Stopped || (kept && o.Whole())) return p;
+    const std::string reason = !p.tried || kept                   ? EndingCode(o.kind)
+                               : p.kept.result == R::OtherContent ? "other_content"
+                               : p.kept.result == R::Unreadable   ? "copy_unreadable"
+                                                                  : "write_failed";
+    const std::string error = !p.tried ? o.error.text : p.kept.error;
+    const std::string recorded = RecordFailed(dir, log, "pull", reason, error);
+    if (p.record_error.empty()) p.record_error = recorded;
+    return p;
+}
+
+namespace {
+
+VerifiedDelete Deleted(Connection& line, const std::string& port, const Listing& listing, const std::string& name,
+                       const QString& dir, const Progress& progress) {
     using Result = VerifiedDelete::Result;
     VerifiedDelete d;
     const fatdss_t* log = listing.Find(name);
@@ -125,5 +177,34 @@ VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const L
             d.result = Result::NotConfirmed;
             break;
     }
+    return d;
+}
+
+}  // namespace
+
+VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
+                              const std::string& name, const QString& dir, const Progress& progress) {
+    using Result = VerifiedDelete::Result;
+    // The digest the log's bytes were checked against, taken before the delete.
+    const fatdss_t* log = listing.Find(name);
+    const std::string digest = log ? FileDigest(CopyPath(dir, *log)) : std::string();
+    VerifiedDelete d = Deleted(line, port, listing, name, dir, progress);
+    if (!log || d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
+        d.after.outcome.kind == Ending::Stopped)
+        return d;
+    if (d.result == Result::Deleted) {
+        d.record_error = RecordDeleted(dir, *log, digest);
+        return d;
+    }
+    static const char* const kCodes[] = {"deleted",       "not_listed",      "no_copy",         "not_read",
+                                         "copy_differs",  "copy_unreadable", "port_not_opened", "not_sent",
+                                         "not_confirmed", "still_listed"};
+    std::string reason = kCodes[static_cast<int>(d.result)], error = d.copy_error;
+    if (d.result == Result::NotRead) {
+        reason += std::string(": ") + EndingCode(d.read.outcome.kind);
+        error = d.read.outcome.error.text;
+    }
+    if (d.result == Result::PortNotOpened || d.result == Result::NotSent) error = d.deletion.outcome.error.text;
+    d.record_error = RecordFailed(dir, *log, "delete", reason, error);
     return d;
 }

@@ -63,7 +63,8 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines);
 
 // One log read from the device and kept in `dir`: nothing is kept unless
 // the read came whole or Unproven(); a whole one that is kept (or found
-// already there) is written into the folder's record.
+// already there) is written into the folder's record, and so is every
+// failure but a stop.
 struct Pull {
     LogRead read;
     bool tried = false;  // the read was whole or Unproven(), and keeping was tried
@@ -73,7 +74,9 @@ struct Pull {
 Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
              const Progress& progress = {});
 
-// A delete that only happens when the copy is proven equal.
+// A delete that only happens when the copy is proven equal. The folder's
+// record gets the delete, with the digest of the copy it was checked
+// against, or its failure (but a stop).
 struct VerifiedDelete {
     enum class Result {
         Deleted,         // deleted, and the listing after it no longer holds it
@@ -88,11 +91,12 @@ struct VerifiedDelete {
         StillListed,     // the device still lists the log (`deletion.reply`)
     };
     Result result = Result::NotListed;
-    QString copy;            // the copy's path
-    std::string copy_error;  // CopyUnreadable: the system's reason
-    LogRead read;            // the read that was compared, when one ran
-    Deletion deletion;       // the delete, when one ran
-    Listing after;           // the listing after it, when one ran
+    QString copy;              // the copy's path
+    std::string copy_error;    // CopyUnreadable: the system's reason
+    LogRead read;              // the read that was compared, when one ran
+    Deletion deletion;         // the delete, when one ran
+    Listing after;             // the listing after it, when one ran
+    std::string record_error;  // why the folder's record could not be written, when it could not
 };
 VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
                               const std::string& name, const QString& dir, const Progress& progress = {});

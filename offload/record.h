@@ -1,17 +1,22 @@
-// A folder's record of the logs pulled into it whole (krx3-record.jsonl):
-// one JSON object a line, appended, so that a log pulled before is known
-// again without reading the device: as long as its file still holds the
-// bytes the record names by their SHA-256. A file whose digest no longer
-// matches, or that the record does not name, proves nothing.
+// A logger folder's record (krx3-record.jsonl): one JSON object a line,
+// appended, of what was taken: each log pulled whole ("pulled": name, start,
+// stop, lines, bytes, the SHA-256 of its file, when), each verified delete
+// ("deleted": when, and the digest of the copy it was checked against), each
+// failure ("failed": the step, the log, a reason code and the system's text).
+// A log pulled before is known again without reading the device, as long as
+// its file still holds the bytes the record names by their SHA-256. A file
+// whose digest no longer matches, or that the record does not name, proves
+// nothing.
 //
 // A line that does not parse (a crash in the middle of writing it) is
-// skipped; the lines around it still count.
+// skipped and counted; the lines around it still count.
 #pragma once
 
 #include <QString>
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "catalogue/fatdss.h"
 
@@ -36,3 +41,25 @@ bool KnownPulled(const std::map<std::string, PulledCopy>& record, const QString&
 // its line and byte counts; returns "" or why the record could not be
 // written.
 std::string RecordPulled(const QString& dir, const fatdss_t& log, long lines);
+
+// Appends that `log` left the device after its copy, whose bytes have the
+// digest `sha256`, was found equal to it; "" or why it could not be written.
+std::string RecordDeleted(const QString& dir, const fatdss_t& log, const std::string& sha256);
+// Appends a failure of `step` ("pull", "delete") for `log`: `reason` is a
+// code (line_lost, copy_differs, ...), `error` the system's text when there
+// is one. Only into a folder that exists: a failure makes no folder.
+std::string RecordFailed(const QString& dir, const fatdss_t& log, const std::string& step, const std::string& reason,
+                         const std::string& error = {});
+
+// Everything a record says, for a report.
+struct RecordEntry {
+    std::string event;  // pulled, deleted, failed
+    std::string name, start, stop, file, sha256, when, step, reason, error;
+    long long lines = 0, bytes = 0;
+};
+struct RecordContents {
+    bool exists = false;
+    std::vector<RecordEntry> entries;
+    int torn = 0;  // lines that did not parse (written in part when the program was ended)
+};
+RecordContents ReadRecordContents(const QString& dir);

@@ -151,22 +151,26 @@ TEST(Krx3Watch, TellsEachEventAsAJsonLineAndEndsWith1AfterAFailure) {
     EXPECT_EQ(w.Stop(), 1) << "logs failed";
 }
 
-// Ctrl-C in the middle of a log: the watch ends at once, keeps nothing of
-// the log, and ends with 0 as nothing had failed.
-TEST(Krx3Watch, InterruptDuringATransferKeepsNothing) {
+// Ctrl-C in the middle of two logs coming at once: the watch ends at once,
+// keeps nothing of either, and ends with 0 as nothing had failed.
+TEST(Krx3Watch, InterruptDuringTransfersKeepsNothing) {
     const Folder f;
-    krx3sim::Simulator slow(krx3sim::SampleLogs(1, 5000));
+    krx3sim::Simulator one(krx3sim::SampleLogs(1, 5000)), two(krx3sim::SampleLogs(1, 5000));
     krx3sim::Behaviour paced;
     paced.paced = true;
-    slow.SetBehaviour(paced);
-    Plug(f.reg, {{&slow, "SLOW"}});
+    one.SetBehaviour(paced);
+    two.SetBehaviour(paced);
+    Plug(f.reg, {{&one, "ONE"}, {&two, "TWO"}});
     Watching w(f.path, f.reg, "--to " + f.to.string());
-    ASSERT_TRUE(w.Has("SLOW", "connected"));
-    ASSERT_TRUE(slow.WaitForCommands(6, std::chrono::seconds(60)));  // two preambles, the listing and the read
-    EXPECT_EQ(slow.Commands().back().text.rfind("fs read", 0), 0u);
+    for (krx3sim::Simulator* s : {&one, &two}) {
+        ASSERT_TRUE(s->WaitForCommands(6, std::chrono::seconds(60)));  // two preambles, the listing and the read
+        EXPECT_EQ(s->Commands().back().text.rfind("fs read", 0), 0u);
+    }
     EXPECT_EQ(w.Stop(), 0);
-    EXPECT_TRUE(fs::is_empty(f.to / "SLOW")) << "a log or a temporary file was left";
-    EXPECT_TRUE(w.Told("SLOW", "pulled").empty());
+    for (const char* serial : {"ONE", "TWO"}) {
+        EXPECT_TRUE(fs::is_empty(f.to / serial)) << serial << ": a log, a record or a temporary file was left";
+        EXPECT_TRUE(w.Told(serial, "pulled").empty());
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <map>
@@ -134,6 +135,9 @@ TEST(Offload, TheRecordKnowsACopyOnlyByItsBytes) {
             ASSERT_EQ(WriteNewLogFile(copy, {"first log", "y"}, &existed), "");
             ASSERT_EQ(RecordPulled(tmp.path(), log, 2), "");
             EXPECT_TRUE(KnownPulled(ReadRecord(tmp.path()), tmp.path(), log));
+            const RecordContents r = ReadRecordContents(tmp.path());
+            EXPECT_EQ(r.torn, 1);
+            EXPECT_EQ(r.entries.size(), 2u);
         }
     }
 }
@@ -147,10 +151,15 @@ TEST(Offload, TheRecordKnowsACopyOnlyByItsBytes) {
 // tried again. A scan that fails is told once and takes no adapter away. Each
 // log is filed under the serial it began with: when another adapter turns up
 // under the port's name in the middle of an offload, that offload stops
-// before its next log.
+// before its next log. Adapters are served side by side: one that hangs up
+// holds up no other. Each folder's record holds what was taken and what
+// failed, with the digest a delete was checked against.
 TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     krx3sim::Simulator a(krx3sim::SampleLogs(3, 20)), b(krx3sim::SampleLogs(1, 20)), held(krx3sim::SampleLogs(1, 20)),
-        gap(krx3sim::SampleLogs(1, 20)), c(krx3sim::SampleLogs(2, 20));
+        gap(krx3sim::SampleLogs(1, 20)), c(krx3sim::SampleLogs(2, 20)), drops(krx3sim::SampleLogs(1, 20));
+    krx3sim::Behaviour hangs_up;  // in the middle of its log
+    hangs_up.close_after_bytes = 200;
+    drops.SetBehaviour(hangs_up);
     krx3sim::Behaviour pauses;  // inside its log, for longer than the patience
     pauses.pause_before_line = 10;
     pauses.line_pause = std::chrono::milliseconds(4000);
@@ -165,6 +174,7 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     PortScanResult scan;
     int same_for = 0;  // counted down by each scan: from the one that makes it 0, the first adapter is "D"
     std::map<std::string, std::string> told;  // each serial's events, in order
+    std::vector<std::string> order;           // every event as "SERIAL kind", in order
     WatchOptions options;
     options.dir = tmp.path();
     options.delete_verified = true;
@@ -178,6 +188,7 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
         [&](const WatchEvent& e) {
             static const char* const kinds[] = {"connected", "pulled", "unproven",     "already",    "deleted",
                                                 "failed",    "done",   "disconnected", "scan failed"};
+            order.push_back(e.adapter.serial + " " + kinds[static_cast<int>(e.kind)]);
             std::string& t = told[e.adapter.serial];
             t += std::string(kinds[static_cast<int>(e.kind)]) + (e.log ? " " + e.log->name : "") +
                  (e.adapter_error.empty() ? "" : ": " + e.adapter_error) + ", ";
@@ -205,6 +216,14 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     EXPECT_EQ(plug({{&a, "A"}}), (Told{{"A", "connected, pulled " + n0 + "failed " + n1 + "pulled " + n2 + "deleted " +
                                                  n0 + "deleted " + n2 + "done 2 0 2 1 0, "}}));
     EXPECT_TRUE(watch.AnyFailed());
+    std::string recorded, digests[2];
+    for (const RecordEntry& e : ReadRecordContents(LoggerFolder(tmp.path(), "A")).entries) {
+        recorded += e.event + " " + e.name + (e.reason.empty() ? "" : " " + e.step + " " + e.reason) + ", ";
+        if (e.name == logs[0].start_code) digests[e.event == "deleted"] = e.sha256;
+    }
+    EXPECT_EQ(recorded, "pulled " + n0 + "failed " + logs[1].start_code + " pull other_content, pulled " + n2 +
+                            "deleted " + n0 + "deleted " + n2);
+    EXPECT_TRUE(digests[0].size() == 64 && digests[0] == digests[1]) << "the delete's digest is not the copy's";
     EXPECT_EQ(plug({}), (Told{{"A", "disconnected, "}}));
     // After C's first log, its port's adapter is D: one look.
     EXPECT_EQ(plug({{&c, "C"}}, 0, 3), (Told{{"C", "connected, pulled " + n0 + "failed: the adapter on " +
@@ -225,10 +244,20 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
         ::poll(&p, 1, 60000);
         serial_os::Close(b_holder);
     });
-    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}}),
+    order.clear();
+    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}, {&drops, "DROPS"}}),
               (Told{{"HELD", "failed, done 0 0 0 1 0, "},
                     {"B", "connected, pulled " + n0 + "deleted " + n0 + "done 1 0 1 0 0, "},
-                    {"GAP", "connected, unproven " + n0 + "done 0 0 0 0 1, "}}));
+                    {"GAP", "connected, unproven " + n0 + "done 0 0 0 0 1, "},
+                    {"DROPS", "connected, failed " + n0 + "done 0 0 0 1 0, "}}));
+    // Side by side: each began before the others ended.
+    const auto at = [&](const std::string& event) { return std::find(order.begin(), order.end(), event); };
+    for (const char* x : {"B", "GAP", "DROPS"})
+        for (const char* y : {"B", "GAP", "DROPS"})
+            EXPECT_LT(at(std::string(x) + " connected"), at(std::string(y) + " done")) << x << " after " << y;
+    const RecordContents dropped = ReadRecordContents(LoggerFolder(tmp.path(), "DROPS"));
+    ASSERT_EQ(dropped.entries.size(), 1u);
+    EXPECT_EQ(dropped.entries[0].reason, "line_lost");
     release.join();
     ::close(tries);
     serial_os::Close(holder);
@@ -236,6 +265,6 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     EXPECT_FALSE(QFileInfo::exists(LoggerFolder(tmp.path(), "HELD")));
     EXPECT_EQ(plug({}, EIO), (Told{{"", "scan failed, "}}));
     EXPECT_EQ(plug({}, EIO), Told{});
-    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}}), Told{});
+    EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}, {&drops, "DROPS"}}), Told{});
 }
 #endif
