@@ -210,7 +210,12 @@ bool ReadLogFileText(const QString& path, QByteArray* text, QString* error) {
 
     // Bounded like an upload: every line costs memory beside its bytes, so a
     // file of nothing but line ends is held to the same memory.
-    const qsizetype ends = data.count('\n');
+    // (memchr: QByteArray::count(char) goes a byte at a time, several
+    // times slower on a log of many megabytes.)
+    qsizetype ends = 0;
+    for (const char *at = data.constData(), *end = at + data.size();
+         (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) != nullptr; ++at)
+        ++ends;
     if (static_cast<std::size_t>(data.size()) + static_cast<std::size_t>(ends) * (kLineCost - 1) >
         static_cast<std::size_t>(kMaxLogFileBytes)) {
         *error = QStringLiteral("The file holds %1 lines, more than any log holds.").arg(ends);

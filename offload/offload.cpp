@@ -98,6 +98,34 @@ const char* EndingCode(Ending kind) {
     return "";
 }
 
+// The record's codes for why a verified delete did not delete.
+const char* DeleteCode(VerifiedDelete::Result result) {
+    using Result = VerifiedDelete::Result;
+    switch (result) {
+        case Result::Deleted:
+            return "deleted";
+        case Result::NotListed:
+            return "not_listed";
+        case Result::NoCopy:
+            return "no_copy";
+        case Result::NotRead:
+            return "not_read";
+        case Result::CopyDiffers:
+            return "copy_differs";
+        case Result::CopyUnreadable:
+            return "copy_unreadable";
+        case Result::PortNotOpened:
+            return "port_not_opened";
+        case Result::NotSent:
+            return "not_sent";
+        case Result::NotConfirmed:
+            return "not_confirmed";
+        case Result::StillListed:
+            return "still_listed";
+    }
+    return "";
+}
+
 Pull Pulled(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
             const Progress& progress) {
     Pull p;
@@ -196,10 +224,7 @@ VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const L
         d.record_error = RecordDeleted(dir, *log, digest);
         return d;
     }
-    static const char* const kCodes[] = {"deleted",       "not_listed",      "no_copy",         "not_read",
-                                         "copy_differs",  "copy_unreadable", "port_not_opened", "not_sent",
-                                         "not_confirmed", "still_listed"};
-    std::string reason = kCodes[static_cast<int>(d.result)], error = d.copy_error;
+    std::string reason = DeleteCode(d.result), error = d.copy_error;
     if (d.result == Result::NotRead) {
         reason += std::string(": ") + EndingCode(d.read.outcome.kind);
         error = d.read.outcome.error.text;
