@@ -71,33 +71,6 @@ Keeping KeepNew(const QString& path, const std::vector<std::string>& lines) {
 
 namespace {
 
-// The record's codes for how a conversation ended.
-const char* EndingCode(Ending kind) {
-    switch (kind) {
-        case Ending::Done:
-            return "done";
-        case Ending::PortNotOpened:
-            return "port_not_opened";
-        case Ending::Stopped:
-            return "stopped";
-        case Ending::LineLost:
-            return "line_lost";
-        case Ending::Cut:
-            return "cut";
-        case Ending::NotSent:
-            return "not_sent";
-        case Ending::DeviceSilent:
-            return "device_silent";
-        case Ending::NoLines:
-            return "no_lines";
-        case Ending::Short:
-            return "short";
-        case Ending::Unended:
-            return "unended";
-    }
-    return "";
-}
-
 // The record's codes for why a verified delete did not delete.
 const char* DeleteCode(VerifiedDelete::Result result) {
     using Result = VerifiedDelete::Result;

@@ -12,6 +12,32 @@
 
 #include "offload.h"
 
+const char* EndingCode(Ending kind) {
+    switch (kind) {
+        case Ending::Done:
+            return "done";
+        case Ending::PortNotOpened:
+            return "port_not_opened";
+        case Ending::Stopped:
+            return "stopped";
+        case Ending::LineLost:
+            return "line_lost";
+        case Ending::Cut:
+            return "cut";
+        case Ending::NotSent:
+            return "not_sent";
+        case Ending::DeviceSilent:
+            return "device_silent";
+        case Ending::NoLines:
+            return "no_lines";
+        case Ending::Short:
+            return "short";
+        case Ending::Unended:
+            return "unended";
+    }
+    return "";
+}
+
 std::string FileDigest(const QString& path) {
     if (!QFileInfo(path).isFile()) return std::string();
     QFile file(path);
@@ -123,8 +149,8 @@ std::string RecordFailed(const QString& dir, const fatdss_t& log, const std::str
     QJsonObject entry;
     entry["event"] = "failed";
     entry["step"] = QString::fromStdString(step);
-    entry["name"] = QString::fromStdString(log.name);
-    entry["file"] = QString::fromStdString(log.file);
+    if (!log.name.empty()) entry["name"] = QString::fromStdString(log.name);
+    if (!log.file.empty()) entry["file"] = QString::fromStdString(log.file);
     entry["reason"] = QString::fromStdString(reason);
     if (!error.empty()) entry["error"] = QString::fromLocal8Bit(error.c_str());
     return Append(dir, entry);

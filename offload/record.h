@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "catalogue/fatdss.h"
+#include "session/session.h"
 
 constexpr const char* kRecordName = "krx3-record.jsonl";
 
@@ -45,7 +46,11 @@ std::string RecordPulled(const QString& dir, const fatdss_t& log, long lines);
 // Appends that `log` left the device after its copy, whose bytes have the
 // digest `sha256`, was found equal to it; "" or why it could not be written.
 std::string RecordDeleted(const QString& dir, const fatdss_t& log, const std::string& sha256);
-// Appends a failure of `step` ("pull", "delete") for `log`: `reason` is a
+// The record's code for how a conversation ended (line_lost, short, ...).
+const char* EndingCode(Ending kind);
+
+// Appends a failure of `step` ("listing", "pull", "delete") for `log` (for
+// a listing, a log with no name): `reason` is a
 // code (line_lost, copy_differs, ...), `error` the system's text when there
 // is one. Only into a folder that exists: a failure makes no folder.
 std::string RecordFailed(const QString& dir, const fatdss_t& log, const std::string& step, const std::string& reason,

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "record.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -246,6 +248,7 @@ void Watch::Serve(const Adapter& a, const std::atomic<bool>& stop) {
     if (listing.outcome.kind != Ending::PortNotOpened) Report(o, WatchEvent::Kind::Connected, {});
     if (!listing.Complete()) {
         Report(o, WatchEvent::Kind::Failed, [&](WatchEvent& e) { e.listing = &listing; });
+        RecordFailed(o.folder, fatdss_t(), "listing", EndingCode(listing.outcome.kind), listing.outcome.error.text);
         return Report(o, WatchEvent::Kind::Done, {});
     }
     std::vector<fatdss_t> copied;

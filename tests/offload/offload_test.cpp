@@ -266,5 +266,13 @@ TEST(Watch, ServesEachAdapterOncePerAppearanceIntoItsFolder) {
     EXPECT_EQ(plug({}, EIO), (Told{{"", "scan failed, "}}));
     EXPECT_EQ(plug({}, EIO), Told{});
     EXPECT_EQ(plug({{&a, "A"}, {&held, "HELD"}, {&b, "B"}, {&gap, "GAP"}, {&drops, "DROPS"}}), Told{});
+    // A listing that fails goes into the folder's record too.
+    plug({});
+    krx3sim::Behaviour silent;
+    silent.silent = true;
+    a.SetBehaviour(silent);
+    EXPECT_EQ(plug({{&a, "A"}}), (Told{{"A", "connected, failed, done 0 0 0 1 0, "}}));
+    const RecordEntry last = ReadRecordContents(LoggerFolder(tmp.path(), "A")).entries.back();
+    EXPECT_EQ(last.step + " " + last.reason + " " + last.name, "listing device_silent ");
 }
 #endif
