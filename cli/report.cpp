@@ -4,6 +4,8 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
 #include "offload/record.h"
@@ -11,16 +13,18 @@
 
 namespace {
 
-// The folders that hold a record: DIR itself (pull without --by-serial)
-// and each logger's folder in it, by name.
-QStringList recordFolders(const QString& dir) {
-    QStringList folders;
-    if (ReadRecordContents(dir).exists) folders << dir;
-    for (const QString& name : QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        const QString sub = QDir(dir).filePath(name);
-        if (ReadRecordContents(sub).exists) folders << sub;
+// The folders that hold a record, each with what it says: DIR itself (pull
+// without --by-serial) and each logger's folder in it, by name.
+std::vector<std::pair<QString, RecordContents>> records(const QString& dir) {
+    std::vector<std::pair<QString, RecordContents>> found;
+    QStringList folders{dir};
+    for (const QString& name : QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        folders << QDir(dir).filePath(name);
+    for (const QString& folder : folders) {
+        RecordContents r = ReadRecordContents(folder);
+        if (r.exists) found.emplace_back(folder, std::move(r));
     }
-    return folders;
+    return found;
 }
 
 std::string entryText(const RecordEntry& e) {
@@ -63,10 +67,9 @@ int reportCommand(const Options& o) {
     const std::string& dir = o.names.front();
     if (!FolderExists(dir)) return kUsage;
     const QString root = FromLocal(dir);
-    const QStringList folders = recordFolders(root);
+    const auto folders = records(root);
     QJsonArray loggers;
-    for (const QString& folder : folders) {
-        const RecordContents r = ReadRecordContents(folder);
+    for (const auto& [folder, r] : folders) {
         int counts[3] = {0, 0, 0};  // pulled, deleted, failed
         for (const RecordEntry& e : r.entries) ++counts[e.event == "pulled" ? 0 : e.event == "deleted" ? 1 : 2];
         const std::string serial = folder == root ? std::string("-") : QDir(folder).dirName().toStdString();
@@ -94,6 +97,6 @@ int reportCommand(const Options& o) {
                 r.torn, r.torn == 1 ? "" : "s", r.torn == 1 ? "was" : "were");
     }
     if (o.json) PrintJson(QJsonDocument(loggers), false);
-    if (folders.isEmpty()) say("krx3: no record (" + std::string(kRecordName) + ") in " + Native(root) + ".");
-    return folders.isEmpty() ? kFailed : kDone;
+    if (folders.empty()) say("krx3: no record (" + std::string(kRecordName) + ") in " + Native(root) + ".");
+    return folders.empty() ? kFailed : kDone;
 }

@@ -39,12 +39,17 @@ std::string TransferLine::Text(const std::string& name, int lines, std::size_t b
     return text;
 }
 
+std::string TransferLine::Now(int lines, std::size_t bytes) const {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    return Text(name_, lines, bytes, seconds, expected_);
+}
+
 void TransferLine::Show(int lines, std::size_t bytes) {
     if (!on_) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - shown_ < std::chrono::milliseconds(200)) return;
     shown_ = now;
-    const std::string text = Text(name_, lines, bytes, std::chrono::duration<double>(now - start_).count(), expected_);
+    const std::string text = Now(lines, bytes);
     std::fprintf(stderr, "\r%s%s", text.c_str(),
                  std::string(width_ > text.size() ? width_ - text.size() : 0, ' ').c_str());
     std::fflush(stderr);

@@ -29,6 +29,10 @@ public:
     // Removes the line.
     void Clear();
 
+    const std::string& Name() const { return name_; }
+    // The line's text now, with the rate since the transfer began.
+    std::string Now(int lines, std::size_t bytes) const;
+
     // The text of the line.
     static std::string Text(const std::string& name, int lines, std::size_t bytes, double seconds,
                             std::uint32_t expected_lines);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <utility>
+#include <memory>
 
 #include "commands.h"
 #include "present.h"
@@ -149,10 +149,10 @@ int watchCommand(const Options& o) {
     static std::atomic<bool> stop{false};
     StopOnInterrupt(&stop);
 
-    // The loggers being served, each on its line: its key, the log on it
-    // and when that log began.
+    // The loggers being served, each on its line of the board, with the log
+    // coming on it (never shown by itself: the board shows its text).
     ProgressBoard board;
-    std::map<std::string, std::pair<std::string, std::chrono::steady_clock::time_point>> reading;
+    std::map<std::string, std::unique_ptr<TransferLine>> reading;
     const auto key = [](const Adapter& a) { return a.serial.empty() ? a.port : a.serial; };
     WatchOptions options;
     options.dir = FromLocal(o.to);
@@ -171,14 +171,10 @@ int watchCommand(const Options& o) {
             std::fflush(stdout);
         },
         [&](const Adapter& a, const fatdss_t& log, int lines, std::size_t bytes) {
-            auto& [name, began] = reading[key(a)];
-            if (name != log.name) {
-                name = log.name;
-                began = std::chrono::steady_clock::now();
-            }
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-            board.Set(key(a), TransferLine::Text(log.name, lines, bytes, seconds,
-                                                 static_cast<std::uint32_t>(ExpectedLines(log))));
+            std::unique_ptr<TransferLine>& line = reading[key(a)];
+            if (!line || line->Name() != log.name)
+                line = std::make_unique<TransferLine>(log.name, static_cast<std::uint32_t>(ExpectedLines(log)));
+            board.Set(key(a), line->Now(lines, bytes));
         });
     if (!o.json) {
         std::printf("%s  watching for the logger's adapters; logs go to %s/SERIAL. Ctrl-C ends.\n",

@@ -119,7 +119,7 @@ Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, con
     Pull p = Pulled(line, port, log, dir, progress);
     const Outcome& o = p.read.outcome;
     using R = Keeping::Result;
-    const bool kept = p.tried && (p.kept.result == R::Saved || p.kept.result == R::AlreadyThere);
+    const bool kept = p.Kept();
     // A transfer stopped on purpose is no failure; anything else not kept
     // whole is.
     if (o.kind == Ending::Stopped || (kept && o.Whole())) return p;
@@ -186,15 +186,12 @@ VerifiedDelete Deleted(Connection& line, const std::string& port, const Listing&
 VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
                               const std::string& name, const QString& dir, const Progress& progress) {
     using Result = VerifiedDelete::Result;
-    // The digest the log's bytes were checked against, taken before the delete.
-    const fatdss_t* log = listing.Find(name);
-    const std::string digest = log ? FileDigest(CopyPath(dir, *log)) : std::string();
     VerifiedDelete d = Deleted(line, port, listing, name, dir, progress);
-    if (!log || d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
-        d.after.outcome.kind == Ending::Stopped)
-        return d;
+    const fatdss_t* log = listing.Find(name);
+    if (!log || d.Stopped()) return d;
     if (d.result == Result::Deleted) {
-        d.record_error = RecordDeleted(dir, *log, digest);
+        // The copy the log was found equal to; the delete left it as it was.
+        d.record_error = RecordDeleted(dir, *log, FileDigest(d.copy));
         return d;
     }
     std::string reason = DeleteCode(d.result), error = d.copy_error;

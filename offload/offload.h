@@ -70,6 +70,11 @@ struct Pull {
     bool tried = false;  // the read was whole or Unproven(), and keeping was tried
     Keeping kept;
     std::string record_error;  // why the record could not be written, when it could not
+
+    // It was kept: saved, or found already there with the same bytes.
+    bool Kept() const {
+        return tried && (kept.result == Keeping::Result::Saved || kept.result == Keeping::Result::AlreadyThere);
+    }
 };
 Pull PullLog(Connection& line, const std::string& port, const fatdss_t& log, const QString& dir,
              const Progress& progress = {});
@@ -97,6 +102,13 @@ struct VerifiedDelete {
     Deletion deletion;         // the delete, when one ran
     Listing after;             // the listing after it, when one ran
     std::string record_error;  // why the folder's record could not be written, when it could not
+
+    // One of its conversations was stopped: the log is still on the device,
+    // or gone with its equal copy kept.
+    bool Stopped() const {
+        return read.outcome.kind == Ending::Stopped || deletion.outcome.kind == Ending::Stopped ||
+               after.outcome.kind == Ending::Stopped;
+    }
 };
 VerifiedDelete DeleteVerified(Connection& line, const std::string& port, const Listing& listing,
                               const std::string& name, const QString& dir, const Progress& progress = {});

@@ -193,8 +193,7 @@ bool Watch::PullNew(Offload& o, const Listing& listing, std::vector<fatdss_t>* c
         if (!SameAdapter(o)) return false;
         const Pull p = PullLog(o.line, o.adapter.port, log, o.folder, ProgressOf(o.adapter, log));
         if (p.read.outcome.kind == Ending::Stopped) return false;
-        const bool kept =
-            p.tried && (p.kept.result == Keeping::Result::Saved || p.kept.result == Keeping::Result::AlreadyThere);
+        const bool kept = p.Kept();
         // Only a log read whole is ever a candidate for the delete.
         const bool whole = p.read.outcome.Whole();
         if (kept && whole) copied->push_back(log);
@@ -224,9 +223,7 @@ bool Watch::DeleteCopied(Offload& o, const Listing& listing, const std::vector<f
             DeleteVerified(o.line, o.adapter.port, listing, log.name, o.folder, ProgressOf(o.adapter, log));
         // Stopped anywhere, the log is still on the device or gone with its
         // equal copy kept: either way nothing is lost, and nothing is told.
-        if (d.read.outcome.kind == Ending::Stopped || d.deletion.outcome.kind == Ending::Stopped ||
-            d.after.outcome.kind == Ending::Stopped)
-            return false;
+        if (d.Stopped()) return false;
         const bool deleted = d.result == VerifiedDelete::Result::Deleted;
         Report(o, deleted ? WatchEvent::Kind::Deleted : WatchEvent::Kind::Failed, [&](WatchEvent& e) {
             e.log = &log;

@@ -37,7 +37,6 @@ public:
     Talk& operator=(const Talk&) = delete;
 
     bool Opened() const { return opened_; }
-    const Connection& Line() const { return line_; }
     void Wait(int ms) const { wait(pause_, ms); }
 
     // "md mach", "fs stop": true when both ended normally, and so did the
